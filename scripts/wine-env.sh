@@ -1,0 +1,52 @@
+# Sourced by the build and Wine scripts: which Windows build runs here, and the project's
+# own Wine prefix for it.
+#
+# Kestrova is a 32-bit Windows program, built in build/. Wine runs 32-bit Windows code only
+# where the Linux kernel runs 32-bit programs; some hosts (and virtual machines) switch that
+# off. There the same sources are also built for 64-bit Windows, in build/win64/, and that
+# build is the one run and tested under Wine. KESTROVA_WINE_ARCH=win32|win64 overrides the choice.
+KESTROVA_ROOT=${KESTROVA_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+KESTROVA_BUILD=${KESTROVA_BUILD:-$KESTROVA_ROOT/build}
+if [ -z "${KESTROVA_WINE_ARCH:-}" ]; then
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    KESTROVA_WINE_ARCH=win32
+  else
+    KESTROVA_WINE_ARCH=win64
+  fi
+fi
+if [ "$KESTROVA_WINE_ARCH" = win32 ]; then
+  KESTROVA_RUN_BUILD=$KESTROVA_BUILD
+  KESTROVA_WINE_LOADER=/usr/lib/wine/wine
+else
+  KESTROVA_RUN_BUILD=$KESTROVA_BUILD/win64
+  KESTROVA_WINE_LOADER=/usr/lib/wine/wine64
+fi
+export KESTROVA_ROOT KESTROVA_BUILD KESTROVA_WINE_ARCH KESTROVA_RUN_BUILD KESTROVA_WINE_LOADER
+export WINELOADER=$KESTROVA_WINE_LOADER
+export WINEARCH=$KESTROVA_WINE_ARCH
+export WINEPREFIX=${WINEPREFIX:-$KESTROVA_RUN_BUILD/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko download prompts; the program needs neither.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+KESTROVA_WINESERVER=/usr/lib/wine/wineserver64
+[ -x "$KESTROVA_WINESERVER" ] || KESTROVA_WINESERVER=/usr/lib/wine/wineserver32
+export KESTROVA_WINESERVER WINESERVER=$KESTROVA_WINESERVER
+
+kestrova_wine() { "$KESTROVA_WINE_LOADER" "$@"; }
+kestrova_wineserver() { "$KESTROVA_WINESERVER" "$@"; }
+
+# A Windows path for a Unix one (Wine's drive Z: is the Unix root).
+kestrova_winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
+
+# Creates the prefix once. Several test programs may start at the same moment: one creates it.
+kestrova_wine_prefix() {
+  mkdir -p "$KESTROVA_RUN_BUILD"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "wine: creating the Wine prefix $WINEPREFIX (once)" >&2
+      kestrova_wine wineboot --init >/dev/null 2>&1 || true
+      kestrova_wineserver -w
+    fi
+  ) 9>"$KESTROVA_RUN_BUILD/.wineprefix.lock"
+}
