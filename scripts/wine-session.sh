@@ -27,7 +27,9 @@ if [ -z "${DISPLAY:-}" ]; then
       kill -0 "$xvfb_pid" 2>/dev/null || break
       sleep 0.05
     done
-    if [ -e "/tmp/.X11-unix/X$n" ]; then
+    sleep 0.2
+    # Another session may have taken the same display at the same moment: only our own counts.
+    if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
       export DISPLAY=":$n"
       break
     fi

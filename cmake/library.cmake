@@ -1,0 +1,16 @@
+# kestrova_library(name [DEPS ...]): one static library from the .cpp files of the calling folder.
+function(kestrova_library name)
+  cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    # A folder whose code is still being written: its headers only.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${L_DEPS})
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${L_DEPS})
+  kestrova_warnings(${name})
+endfunction()

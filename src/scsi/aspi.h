@@ -1,0 +1,44 @@
+/*
+ * The ASPI binding and the requests: loading wnaspi32.dll, waiting for a request, the one
+ * READ(10)/WRITE(10) request of a transfer chunk, and the report of a failed transfer request.
+ */
+#ifndef KESTROVA_ASPI_H
+#define KESTROVA_ASPI_H
+
+#include <windows.h>
+#include <cstdint>
+#include "aspi_blocks.h"
+
+enum class TransferDirection { Read, Write };
+
+/* Loads wnaspi32.dll and sets adapterCount (at most 4). Returns 1, or 0 after its message. */
+int bindAspi(HWND owner);
+
+/* The library's SendASPI32Command, looked up anew by each user; null when not exported. */
+SendASPI32CommandFn lookupSendCommand();
+
+/*
+ * Sends one request block through sendCommand and returns its final status. The block must
+ * be filled; it and its data buffer must stay untouched until this returns.
+ */
+uint8_t sendAndWait(SendASPI32CommandFn sendCommand, void *requestBlock);
+
+/* Returns when the block's status is no longer SS_PENDING. */
+void waitForRequest(void *requestBlock);
+
+/*
+ * One READ(10) or WRITE(10) of sectorCount sectors at sectorAddress, logical unit 0; returns
+ * its final SRB_Status (SS_COMP on success). A count that does not fit the CDB's 16 bits is
+ * not sent: SS_INVALID_SRB.
+ */
+uint8_t executeTransfer(SendASPI32CommandFn sendCommand, TransferDirection direction, uint8_t adapter,
+                        uint8_t target, uint32_t sectorAddress, uint32_t sectorCount, void *buffer,
+                        uint32_t byteLength);
+
+/* The explanation appended to a failure report for an ASPI status. */
+const char *aspiStatusText(uint8_t status);
+
+/* Shows the SCSI failure message for status and ends the process with exit status 0. */
+[[noreturn]] void reportScsiFailure(HWND owner, uint8_t status);
+
+#endif
