@@ -19,12 +19,21 @@ SendASPI32CommandFn lookupSendCommand();
 
 /*
  * Sends one request block through sendCommand and returns its final status. The block must
- * be filled; it and its data buffer must stay untouched until this returns.
+ * be filled; it and its data buffer must stay untouched until this returns. A request that
+ * the library refuses at once (a returned value other than SS_PENDING while the block still
+ * reads SS_PENDING) ends with the returned value, which is then also written into the block.
+ * returnedValue, when given, receives what SendASPI32Command returned.
  */
-uint8_t sendAndWait(SendASPI32CommandFn sendCommand, void *requestBlock);
+uint8_t sendAndWait(SendASPI32CommandFn sendCommand, void *requestBlock,
+                    uint32_t *returnedValue = nullptr);
 
 /* Returns when the block's status is no longer SS_PENDING. */
 void waitForRequest(void *requestBlock);
+
+/* Fills request (cleared first) as the READ(10) or WRITE(10) that executeTransfer sends. */
+void buildTransferRequest(SRB_ExecSCSICmd &request, TransferDirection direction, uint8_t adapter,
+                          uint8_t target, uint32_t sectorAddress, uint16_t sectorCount, void *buffer,
+                          uint32_t byteLength);
 
 /*
  * One READ(10) or WRITE(10) of sectorCount sectors at sectorAddress, logical unit 0; returns
@@ -37,6 +46,9 @@ uint8_t executeTransfer(SendASPI32CommandFn sendCommand, TransferDirection direc
 
 /* The explanation appended to a failure report for an ASPI status. */
 const char *aspiStatusText(uint8_t status);
+
+/* The text of a failure report for status, as reportScsiFailure shows it. */
+void formatScsiFailure(char *text, size_t size, uint8_t status);
 
 /* Shows the SCSI failure message for status and ends the process with exit status 0. */
 [[noreturn]] void reportScsiFailure(HWND owner, uint8_t status);
