@@ -14,6 +14,11 @@
 #define IDA_MAIN_ACCELERATORS   123
 #define IDV_VERSION             1
 
+/* Controls without an id of their own (frames, fixed labels, the About box icon) */
+#ifndef IDC_STATIC
+#define IDC_STATIC              (-1)
+#endif
+
 /* Buttons shared by the boxes */
 #define IDC_OK                  1
 #define IDC_CANCEL              2
