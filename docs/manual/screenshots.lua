@@ -1,0 +1,51 @@
+-- Pandoc filter of the manual: a figure names a screenshot under docs/screenshots/.
+-- A screenshot that exists is converted to EPS and placed with groff's PSPIC macro; one that
+-- does not exist yet is left out, and the build says which file it expected.
+local shots = os.getenv('KESTROVA_SCREENSHOTS') or 'screenshots'
+local work = os.getenv('KESTROVA_MANUAL_WORK') or '.'
+local max_width_in = 5.5
+
+local function exists(path)
+  local f = io.open(path, 'rb')
+  if f then f:close() return true end
+  return false
+end
+
+-- Width and height in pixels from the EPS bounding box that ImageMagick writes (1 px = 1 pt).
+local function eps_size(path)
+  local f = io.open(path, 'r')
+  if not f then return nil end
+  for line in f:lines() do
+    local w, h = line:match('^%%%%BoundingBox:%s*%-?%d+%s+%-?%d+%s+(%d+)%s+(%d+)')
+    if w then f:close() return tonumber(w), tonumber(h) end
+  end
+  f:close()
+  return nil
+end
+
+local function figure(img)
+  local name = img.src:gsub('^screenshots/', '')
+  local png = shots .. '/' .. name
+  if not exists(png) then
+    io.stderr:write('manual: screenshot ' .. name .. ' not found in docs/screenshots, left out\n')
+    return {}
+  end
+  local eps = work .. '/' .. name:gsub('%.png$', '') .. '.eps'
+  pandoc.pipe('convert', {png, '-compress', 'lzw', 'eps2:' .. eps}, '')
+  local w = eps_size(eps) or 640
+  -- Screen pixels at 96 per inch, never wider than the text.
+  local width = math.min(w / 96.0, max_width_in)
+  local caption = pandoc.utils.stringify(img.caption)
+  local ms = string.format('.KS\n.PSPIC -C "%s" %.2fi\n', eps, width)
+  if caption ~= '' then
+    ms = ms .. '.ce 1\n\\fI' .. caption:gsub('\\', '\\[rs]') .. '\\fP\n'
+  end
+  ms = ms .. '.KE\n'
+  return pandoc.RawBlock('ms', ms)
+end
+
+function Para(para)
+  if #para.content == 1 and para.content[1].t == 'Image' then
+    return figure(para.content[1])
+  end
+end
