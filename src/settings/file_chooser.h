@@ -8,6 +8,10 @@
 extern OPENFILENAMEA chooserRequest;
 
 void initFileChooser(HWND owner);
+/*
+ * path: a buffer of kPathBufferSize bytes, the starting name in and the chosen path out. Returns
+ * non-zero when a name was confirmed; otherwise path keeps its previous content.
+ */
 BOOL chooseImageFile(HWND owner, char *path, const char *title);
 
 #endif
