@@ -11,7 +11,7 @@ export KESTROVA_SCREENSHOTS=${KESTROVA_SCREENSHOTS:-$here/../screenshots}
 export KESTROVA_MANUAL_WORK=$work
 mkdir -p "$work"
 
-pandoc --from markdown-smart --to ms --standalone --toc \
+pandoc --from markdown-smart --to ms --standalone --toc --toc-depth=2 \
   --lua-filter "$here/screenshots.lua" \
   --metadata-file "$here/metadata.yaml" \
   "$here"/[0-9][0-9]-*.md -o "$work/manual.ms"
@@ -24,4 +24,11 @@ export PDFROFF_POSTPROCESSOR_COMMAND="$(command -v gs) -dQUIET -dBATCH -dNOPAUSE
    manual.ms >manual.pdf 2>pdfroff.log) || { cat "$work/pdfroff.log" >&2; exit 1; }
 # groff's warnings are not fatal, but they are worth seeing.
 grep -v '^$' "$work/pdfroff.log" >&2 || true
+# pdfroff leaves an empty page in front of the relocated contents: drop it.
+first=$(pdftotext -f 1 -l 1 "$work/manual.pdf" - | tr -d '[:space:][:digit:]')
+if [ -z "$first" ]; then
+  gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -sPageList=2- \
+    -sOutputFile="$work/manual-trimmed.pdf" "$work/manual.pdf"
+  mv "$work/manual-trimmed.pdf" "$work/manual.pdf"
+fi
 cp "$work/manual.pdf" "$out"

@@ -49,3 +49,8 @@ function Para(para)
     return figure(para.content[1])
   end
 end
+
+-- A table stays on one page (tbl would otherwise leave its header alone at a page's foot).
+function Table(tbl)
+  return {pandoc.RawBlock('ms', '.KS'), tbl, pandoc.RawBlock('ms', '.KE')}
+end
