@@ -48,5 +48,9 @@ kestrova_wine_prefix() {
       kestrova_wine wineboot --init >/dev/null 2>&1 || true
       kestrova_wineserver -w
     fi
+    # Wine's placeholder for its builtin wnaspi32.dll in system32 comes before the Wine PATH in
+    # the DLL search, so with wnaspi32=n the virtual bus on the PATH would never be found. Without
+    # the placeholder the search reaches the PATH, and wnaspi32=b still loads Wine's own library.
+    rm -f "$WINEPREFIX/drive_c/windows/system32/wnaspi32.dll" "$WINEPREFIX/drive_c/windows/syswow64/wnaspi32.dll"
   ) 9>"$KESTROVA_RUN_BUILD/.wineprefix.lock"
 }
