@@ -663,8 +663,13 @@ std::shared_ptr<Bus> loadBus(const std::string &configPath, std::string &error)
         pos = end + 1;
     }
 
-    if (bus->adapterCount < 0)
-        bus->adapterCount = parser.maxAdapterSection + 1;
+    if (bus->adapterCount < 0) {
+        /* Every adapter with a section or a device counts. */
+        int highest = parser.maxAdapterSection;
+        for (const Device &d : bus->devices)
+            highest = std::max(highest, int(d.adapter));
+        bus->adapterCount = highest + 1;
+    }
     parser.adapterAt(size_t(std::max(bus->adapterCount, parser.maxAdapterSection + 1)));
     if (bus->timing.completion == Completion::Inherit)
         bus->timing.completion = Completion::Immediate;

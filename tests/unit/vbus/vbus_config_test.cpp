@@ -1,0 +1,201 @@
+/* The INI file: what it can say, how errors are reported, and reading it again on a new load. */
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <cstring>
+#include "vbus_client.h"
+
+namespace {
+
+SRB_HAInquiry adapterInquiry(VbusClient &bus, uint8_t ha)
+{
+    SRB_HAInquiry q;
+    memset(&q, 0, sizeof q);
+    q.SRB_Cmd = SC_HA_INQUIRY;
+    q.SRB_HaId = ha;
+    bus.send(&q);
+    waitForStatus(&q);
+    return q;
+}
+
+TEST(VbusConfig, BadLinesNameFileAndLineAndFailTheSupportInfo)
+{
+    struct Case { const char *text; int line; const char *says; };
+    const Case cases[] = {
+        {"[bus]\nfoo = 1\n", 2, "unknown key \"foo\""},
+        {"sectors = 5\n", 1, "before any [section]"},
+        {"[device 0]\n", 1, "[device ADAPTER:TARGET]"},
+        {"[device 0:x]\n", 1, "[device ADAPTER:TARGET]"},
+        {"[bus\n", 1, "must end with ]"},
+        {"[printer 1]\n", 1, "unknown section"},
+        {"; fine\n\ngarbage line\n", 3, "expected key = value"},
+        {"\x01\x02\xff=\xfe\n", 1, "before any [section]"},
+        {"[bus]\n\x01\x02\xff=\xfe\n", 2, "unknown key"},
+        {"[adapter 0]\nscsi_id = 300\n", 2, "scsi_id"},
+        {"[adapter 0]\n[adapter 0]\n", 2, "twice"},
+        {"[adapter 0]\nidentifier = 12345678901234567\n", 2, "longer than 16"},
+        {"[bus]\nstatus = XYZ\n", 2, "status"},
+        {"[bus]\nadapters = 256\n", 2, "adapters"},
+        {"[bus]\ndelay_ms = soon\n", 2, "delay_ms"},
+        {"[device 0:1]\nsectors = 4\n[device 0:1]\n", 3, "twice"},
+        {"[device 0:1]\nvendor = TOOLONGVENDOR\n", 2, "vendor is longer than 8"},
+        {"[device 0:1]\nrevision = 12345\n", 2, "revision is longer than 4"},
+        {"[device 0:1]\nvendor = \"abc\n", 2, "missing closing quote"},
+        {"[device 0:1]\nvendor = \"a\\qb\"\n", 2, "unknown escape"},
+        {"[device 0:1]\nvendor = \"ab\" cd\n", 2, "after the closing quote"},
+        {"[device 0:1]\nremovable = perhaps\n", 2, "removable must be yes or no"},
+        {"[device 0:1]\ntype = floppy\n", 2, "type"},
+        {"[device 0:1]\nsector_size = 0\n", 2, "sector_size"},
+        {"[device 0:1]\nsize = 1000\n", 2, "multiple of the sector size"},
+        {"[device 0:1]\nsectors = -5\n", 2, "sectors"},
+        {"[device 0:1]\ncapacity_reply = 00 11\n", 2, "capacity_reply"},
+        {"[device 0:1]\nsectors = 10\nfault = read lba 5-2\n", 3, "fault"},
+        {"[device 0:1]\nsectors = 10\nfault = sometimes\n", 3, "fault"},
+        {"[device 0:1]\nsectors = 10\nfault = read after 3 status 00\n", 3, "cannot be 0"},
+        {"[device 0:1]\ncompletion = later\n", 2, "immediate or async"},
+        {"[device 0:1]\nfill = ones\n", 2, "fill"},
+        {"[device 0:1]\nsize = 1K\nimage = no-such-folder\\x.img\n", 3, "no-such-folder\\x.img (error"},
+        {"[device 0:1]\nimage = missing.img\n", 2, "no size is given"},
+        {"[device 0:1]\nvendor = X\n", 1, "no image and no size"},
+        {"[bus]\nadapters = 1\n[device 1:0]\nsectors = 1\n", 3, "beyond adapters = 1"},
+        {"[adapter 0]\nscsi_id = 5\n[device 0:5]\nsectors = 1\n", 3, "own SCSI id"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        ScratchFolder scratch;
+        std::string ini = scratch.file("vbus.ini");
+        writeFileText(ini, c.text);
+        VbusClient bus;
+        ASSERT_TRUE(bus.load(ini));
+        uint32_t support = 0;
+        std::string log = captureStderr(scratch, [&] { support = bus.supportInfo(); });
+        EXPECT_EQ(support, 0xE400u);
+        std::string where = ini + ":" + std::to_string(c.line) + ": ";
+        EXPECT_NE(log.find("vbus: " + where), std::string::npos) << log;
+        EXPECT_NE(log.find(c.says), std::string::npos) << log;
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+
+        /* Requests are refused, each with the status in its block. */
+        SRB_HAInquiry q = {};
+        q.SRB_Cmd = SC_HA_INQUIRY;
+        EXPECT_EQ(bus.send(&q), SS_FAILED_INIT);
+        EXPECT_EQ(q.SRB_Status, SS_FAILED_INIT);
+    }
+}
+
+TEST(VbusConfig, MissingFileIsNamed)
+{
+    ScratchFolder scratch;
+    VbusClient bus;
+    ASSERT_TRUE(bus.load(scratch.file("absent.ini")));
+    uint32_t support = 0;
+    std::string log = captureStderr(scratch, [&] { support = bus.supportInfo(); });
+    EXPECT_EQ(support, 0xE400u);
+    EXPECT_NE(log.find(scratch.file("absent.ini") + ": cannot open the configuration"), std::string::npos) << log;
+}
+
+TEST(VbusConfig, WithoutVbusConfigTheIniBesideTheLibraryIsRead)
+{
+    std::string beside = VBUS_DLL_PATH;
+    beside = beside.substr(0, beside.find_last_of('\\')) + "\\vbus.ini";
+    if (fileExists(beside))
+        GTEST_SKIP() << beside << " exists";
+    ScratchFolder scratch;
+    VbusClient bus;
+    ASSERT_TRUE(bus.load(""));
+    SetEnvironmentVariableA("VBUS_CONFIG", nullptr);
+    uint32_t support = 0;
+    std::string log = captureStderr(scratch, [&] { support = bus.supportInfo(); });
+    EXPECT_EQ(support, 0xE400u);
+    EXPECT_NE(log.find(beside), std::string::npos) << log;
+}
+
+TEST(VbusConfig, SupportStatusAndAdapterCountAsConfigured)
+{
+    struct Case { const char *text; uint32_t support; int lastAdapter; };
+    const Case cases[] = {
+        {"", 0x0100, -1},
+        {"[bus]\nstatus = E4\nadapters = 0\n", 0xE400, -1},
+        {"[bus]\nstatus = 0xE8\nadapters = 0\n", 0xE800, -1},
+        {"[bus]\nadapters = 6\n", 0x0106, 5},
+        {"[adapter 2]\n", 0x0103, 2},
+        {"[adapter 1]\n[device 3:0]\nsectors = 1\n", 0x0104, 3},
+        {"[bus]\nadapters = 255\n", 0x01FF, 254},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        ScratchFolder scratch;
+        writeFileText(scratch.file("vbus.ini"), c.text);
+        VbusClient bus;
+        ASSERT_TRUE(bus.load(scratch.file("vbus.ini")));
+        EXPECT_EQ(bus.supportInfo(), c.support);
+        if (c.lastAdapter >= 0) {
+            SRB_HAInquiry q = adapterInquiry(bus, uint8_t(c.lastAdapter));
+            EXPECT_EQ(q.SRB_Status, SS_COMP);
+            EXPECT_EQ(q.HA_SCSI_ID, 7);
+            EXPECT_EQ(q.HA_Unique[3], 8);
+            EXPECT_EQ(std::string(reinterpret_cast<char *>(q.HA_Identifier)), "VBUS ADAPTER");
+        }
+        EXPECT_EQ(adapterInquiry(bus, uint8_t(c.lastAdapter + 1)).SRB_Status, SS_INVALID_HA);
+    }
+}
+
+TEST(VbusConfig, CommentsQuotesCaseAndCrLf)
+{
+    ScratchFolder scratch;
+    writeFileText(scratch.file("vbus.ini"),
+                  "# comment\r\n"
+                  "[ADAPTER 0]\r\n"
+                  "  Scsi_ID =  0x0F   ; own id fifteen\r\n"
+                  "IDENTIFIER = \"ID;\\\"Q\\\"\\x41\" ; quoted\r\n"
+                  "[Device 0:3]\r\n"
+                  "Vendor = \"A;B\" ; a comment after a quoted text\r\n"
+                  "PRODUCT = with;semicolon\r\n"
+                  "type = CDROM\r\n"
+                  "removable = TRUE\r\n"
+                  "sector_size=2048\r\n"
+                  "size=1m\r\n");
+    VbusClient bus;
+    ASSERT_TRUE(bus.load(scratch.file("vbus.ini")));
+    ASSERT_EQ(bus.supportInfo(), 0x0101u);
+    SRB_HAInquiry q = adapterInquiry(bus, 0);
+    EXPECT_EQ(q.HA_SCSI_ID, 15);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(q.HA_Identifier)), "ID;\"Q\"A");
+    uint8_t reply[36] = {};
+    execute(bus, 0, 3, inquiryCdb(), SRB_DIR_IN, reply, 36);
+    EXPECT_EQ(reply[0], 5);
+    EXPECT_EQ(reply[1], 0x80);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(reply + 8), 24), "A;B     with;semicolon  ");
+    uint8_t capacity[8] = {};
+    execute(bus, 0, 3, readCapacityCdb(), SRB_DIR_IN, capacity, 8);
+    EXPECT_EQ(capacity[3], 0xFF);   /* 512 sectors of 2048 bytes: last address 511 */
+    EXPECT_EQ(capacity[2], 0x01);
+    EXPECT_EQ(capacity[6], 0x08);
+}
+
+TEST(VbusConfig, ReadAgainWhenTheLibraryIsLoadedAnew)
+{
+    ScratchFolder scratch;
+    writeFileText(scratch.file("one.ini"), "[adapter 0]\nscsi_id = 1\n");
+    writeFileText(scratch.file("three.ini"), "[bus]\nadapters = 3\n[adapter 0]\nscsi_id = 2\n");
+    VbusClient bus;
+    for (int round = 0; round < 3; round++) {
+        ASSERT_TRUE(bus.load(scratch.file("one.ini")));
+        EXPECT_EQ(bus.supportInfo(), 0x0101u);
+        EXPECT_EQ(adapterInquiry(bus, 0).HA_SCSI_ID, 1);
+        bus.unload();
+        EXPECT_EQ(GetModuleHandleA(VBUS_DLL_PATH), nullptr);
+        ASSERT_TRUE(bus.load(scratch.file("three.ini")));
+        /* A request before any GetASPI32SupportInfo reads the configuration too. */
+        EXPECT_EQ(adapterInquiry(bus, 0).HA_SCSI_ID, 2);
+        EXPECT_EQ(bus.supportInfo(), 0x0103u);
+        bus.unload();
+    }
+
+    /* Within one load, every GetASPI32SupportInfo reads the file again. */
+    ASSERT_TRUE(bus.load(scratch.file("one.ini")));
+    EXPECT_EQ(bus.supportInfo(), 0x0101u);
+    writeFileText(scratch.file("one.ini"), "[bus]\nadapters = 2\n");
+    EXPECT_EQ(bus.supportInfo(), 0x0102u);
+}
+
+}  // namespace
