@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 wine64
   xvfb xauth xdotool x11-utils imagemagick
+  python3 fonts-wine
   googletest
   locales
   zip unzip

@@ -1,0 +1,237 @@
+/*
+ * winspy: prints every window of the desktop it runs in, one JSON object per line, so that the
+ * end-to-end journeys can see what a person would see: the windows' classes, ids, texts,
+ * positions on the screen, check marks, list contents and selections, progress positions.
+ *
+ *   winspy.exe            all top-level windows and their children
+ *   winspy.exe reg KEY    the values of a registry key (HKLM\... or HKCU\...), one a line:
+ *                         name, type, and data (text for REG_SZ, hexadecimal bytes otherwise);
+ *                         exit status 1 when the key does not exist
+ *
+ * Fields: hwnd, parent (0 for a top-level window), owner, top (the top-level window it belongs
+ * to), class, id, style, exstyle, visible, enabled, rect [left, top, right, bottom] in screen
+ * coordinates, text; check for buttons, sel and items for combo boxes and list boxes, pos for
+ * progress bars. A first line gives the foreground window and the window with the keyboard focus.
+ * Texts are read through the wide-character messages and written as JSON \u escapes, so that the
+ * French texts arrive intact whatever the console code page.
+ */
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+/* A window whose thread is busy (a bus scan or a SCSI request awaited by polling) does not answer;
+ * after one unanswered message its thread is left alone for the rest of the listing, so that
+ * the listing stays quick, and its windows are marked "busy". */
+constexpr UINT kTimeoutMs = 400;
+std::vector<DWORD> busyThreads;
+
+bool isBusy(HWND window) {
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    for (DWORD t : busyThreads) {
+        if (t == thread) return true;
+    }
+    return false;
+}
+
+std::string jsonText(const std::wstring &text) {
+    std::string out = "\"";
+    for (wchar_t c : text) {
+        switch (c) {
+        case L'"': out += "\\\""; break;
+        case L'\\': out += "\\\\"; break;
+        case L'\n': out += "\\n"; break;
+        case L'\r': out += "\\r"; break;
+        case L'\t': out += "\\t"; break;
+        default:
+            if (c >= 0x20 && c < 0x7f) {
+                out += static_cast<char>(c);
+            } else {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c) & 0xffff);
+                out += esc;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+/* A message that answers with a number; a hung window gives -1 instead of blocking the spy. */
+LONG_PTR ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR result = 0;
+    if (isBusy(window)) return -1;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kTimeoutMs, &result)) {
+        busyThreads.push_back(GetWindowThreadProcessId(window, nullptr));
+        return -1;
+    }
+    return static_cast<LONG_PTR>(result);
+}
+
+std::wstring windowText(HWND window) {
+    LONG_PTR length = ask(window, WM_GETTEXTLENGTH);
+    if (length <= 0) return L"";
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 2, L'\0');
+    DWORD_PTR copied = 0;
+    if (isBusy(window)) return L"";
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
+                             SMTO_ABORTIFHUNG, kTimeoutMs, &copied)) {
+        return L"";
+    }
+    return std::wstring(buffer.data());
+}
+
+std::wstring listItemText(HWND list, bool combo, LONG_PTR index) {
+    LONG_PTR length = ask(list, combo ? CB_GETLBTEXTLEN : LB_GETTEXTLEN, static_cast<WPARAM>(index));
+    if (length < 0) return L"";
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 2, L'\0');
+    DWORD_PTR ignored = 0;
+    if (isBusy(list)) return L"";
+    SendMessageTimeoutW(list, combo ? CB_GETLBTEXT : LB_GETTEXT, static_cast<WPARAM>(index),
+                        reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG, kTimeoutMs, &ignored);
+    return std::wstring(buffer.data());
+}
+
+std::wstring className(HWND window) {
+    wchar_t name[128] = L"";
+    GetClassNameW(window, name, 128);
+    return name;
+}
+
+bool isClass(const std::wstring &name, const wchar_t *wanted) {
+    return lstrcmpiW(name.c_str(), wanted) == 0;
+}
+
+void printWindow(HWND window, HWND top) {
+    std::wstring cls = className(window);
+    LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+    LONG_PTR exstyle = GetWindowLongPtrW(window, GWL_EXSTYLE);
+    HWND parent = (style & WS_CHILD) ? GetParent(window) : nullptr;
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    std::string line = "{";
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer,
+                  "\"hwnd\": %llu, \"parent\": %llu, \"owner\": %llu, \"top\": %llu, \"class\": %s, "
+                  "\"id\": %ld, \"style\": %lu, \"exstyle\": %lu, \"visible\": %d, \"enabled\": %d, "
+                  "\"rect\": [%ld, %ld, %ld, %ld]",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)),
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(parent)),
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(GetWindow(window, GW_OWNER))),
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(top)),
+                  jsonText(cls).c_str(),
+                  (style & WS_CHILD) ? static_cast<long>(static_cast<short>(GetDlgCtrlID(window))) : 0L,
+                  static_cast<unsigned long>(style), static_cast<unsigned long>(exstyle),
+                  IsWindowVisible(window) ? 1 : 0, IsWindowEnabled(window) ? 1 : 0,
+                  rect.left, rect.top, rect.right, rect.bottom);
+    line += buffer;
+    line += ", \"text\": " + jsonText(windowText(window));
+    if (isBusy(window)) line += ", \"busy\": 1";
+
+    if (isClass(cls, L"Button")) {
+        std::snprintf(buffer, sizeof buffer, ", \"check\": %ld", static_cast<long>(ask(window, BM_GETCHECK)));
+        line += buffer;
+    } else if (isClass(cls, L"ComboBox") || isClass(cls, L"ListBox") || isClass(cls, L"ComboLBox")) {
+        bool combo = isClass(cls, L"ComboBox");
+        LONG_PTR count = ask(window, combo ? CB_GETCOUNT : LB_GETCOUNT);
+        LONG_PTR selection = ask(window, combo ? CB_GETCURSEL : LB_GETCURSEL);
+        std::snprintf(buffer, sizeof buffer, ", \"sel\": %ld, \"items\": [", static_cast<long>(selection));
+        line += buffer;
+        for (LONG_PTR i = 0; i < count; ++i) {
+            if (i) line += ", ";
+            line += jsonText(listItemText(window, combo, i));
+        }
+        line += "]";
+        if (combo) {
+            std::snprintf(buffer, sizeof buffer, ", \"dropped\": %ld",
+                          static_cast<long>(ask(window, CB_GETDROPPEDSTATE)));
+            line += buffer;
+        }
+    } else if (isClass(cls, PROGRESS_CLASSW)) {
+        std::snprintf(buffer, sizeof buffer, ", \"pos\": %ld", static_cast<long>(ask(window, PBM_GETPOS)));
+        line += buffer;
+    }
+    line += "}\n";
+    std::fputs(line.c_str(), stdout);
+}
+
+BOOL CALLBACK printChild(HWND child, LPARAM top) {
+    printWindow(child, reinterpret_cast<HWND>(top));
+    return TRUE;
+}
+
+BOOL CALLBACK printTopLevel(HWND window, LPARAM) {
+    printWindow(window, window);
+    /* EnumChildWindows walks the whole subtree, grandchildren included. */
+    EnumChildWindows(window, printChild, reinterpret_cast<LPARAM>(window));
+    return TRUE;
+}
+
+int printRegistryKey(const wchar_t *path) {
+    HKEY root = nullptr;
+    if (_wcsnicmp(path, L"HKLM\\", 5) == 0) {
+        root = HKEY_LOCAL_MACHINE;
+    } else if (_wcsnicmp(path, L"HKCU\\", 5) == 0) {
+        root = HKEY_CURRENT_USER;
+    } else {
+        return 2;
+    }
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path + 5, 0, KEY_READ, &key) != ERROR_SUCCESS) return 1;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        BYTE data[4096];
+        DWORD dataLength = sizeof data;
+        DWORD type = 0;
+        if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataLength) != ERROR_SUCCESS) break;
+        std::string line = "{\"name\": " + jsonText(name);
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, ", \"type\": %lu, \"data\": ", static_cast<unsigned long>(type));
+        line += buffer;
+        if (type == REG_SZ) {
+            std::wstring text(reinterpret_cast<const wchar_t *>(data), dataLength / sizeof(wchar_t));
+            while (!text.empty() && text.back() == L'\0') text.pop_back();
+            line += jsonText(text);
+        } else {
+            std::string hex = "\"";
+            for (DWORD i = 0; i < dataLength; ++i) {
+                std::snprintf(buffer, sizeof buffer, "%02x", data[i]);
+                hex += buffer;
+            }
+            line += hex + "\"";
+        }
+        std::fputs((line + "}\n").c_str(), stdout);
+    }
+    RegCloseKey(key);
+    return 0;
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argc >= 3 && lstrcmpiW(argv[1], L"reg") == 0) {
+        int status = printRegistryKey(argv[2]);
+        std::fflush(stdout);
+        return status;
+    }
+    HWND foreground = GetForegroundWindow();
+    GUITHREADINFO thread{};
+    thread.cbSize = sizeof thread;
+    HWND focus = nullptr;
+    if (foreground && GetGUIThreadInfo(GetWindowThreadProcessId(foreground, nullptr), &thread)) {
+        focus = thread.hwndFocus;
+    }
+    std::printf("{\"foreground\": %llu, \"focus\": %llu}\n",
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(foreground)),
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(focus)));
+    EnumWindows(printTopLevel, 0);
+    std::fflush(stdout);
+    return 0;
+}
