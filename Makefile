@@ -1,5 +1,5 @@
 # Kestrova's front door. `make run` and `make test` install what is missing first.
-.PHONY: all build setup run test clean
+.PHONY: all build setup run test clean screenshots-resources
 
 all: build
 
@@ -14,6 +14,10 @@ run: setup build
 
 test: setup build
 	@bash scripts/test.sh $(CTEST_FLAGS)
+
+# The four windows in English and French, from their templates, into docs/screenshots/.
+screenshots-resources: setup
+	@bash scripts/screenshots-resources.sh
 
 clean:
 	rm -rf build
