@@ -59,6 +59,8 @@ struct Device {
     uint32_t sectorSize = 512;
     uint64_t sectors = 0;
     bool sectorsGiven = false;
+    uint64_t sizeBytes = 0;       /* `size`, turned into sectors once the sector size is known */
+    int sizeLine = 0;
     std::string image;            /* full path, empty: no backing file (reads give zeros) */
     int imageLine = 0;
     ImageFill fill = ImageFill::Zero;

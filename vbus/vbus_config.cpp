@@ -515,11 +515,8 @@ struct Parser {
                 why = "size must be a byte count with an optional K, M, G or T";
                 return false;
             }
-            if (n % d.sectorSize != 0) {
-                why = "size is not a multiple of the sector size (give sector_size first)";
-                return false;
-            }
-            d.sectors = n / d.sectorSize;
+            d.sizeBytes = n;
+            d.sizeLine = line;
             d.sectorsGiven = true;
         } else if (key == "image") {
             if (!parseText(value, text, why))
@@ -692,6 +689,17 @@ std::shared_ptr<Bus> loadBus(const std::string &configPath, std::string &error)
             return nullptr;
         }
         inherit(d.timing, a.timing);
+        if (d.sizeLine) {
+            if (d.sizeBytes % d.sectorSize != 0) {
+                error = located(configPath, d.sizeLine, std::string(where) + ": size is not a multiple of the sector size");
+                return nullptr;
+            }
+            d.sectors = d.sizeBytes / d.sectorSize;
+        }
+        if (d.sectors > (1ull << 62) / d.sectorSize) {
+            error = located(configPath, d.line, std::string(where) + " is larger than 4 EiB");
+            return nullptr;
+        }
         std::string why;
         if (!openImage(d, why)) {
             error = located(configPath, d.imageLine ? d.imageLine : d.line, std::string(where) + ": " + why);

@@ -46,6 +46,8 @@ TEST(VbusConfig, BadLinesNameFileAndLineAndFailTheSupportInfo)
         {"[device 0:1]\ntype = floppy\n", 2, "type"},
         {"[device 0:1]\nsector_size = 0\n", 2, "sector_size"},
         {"[device 0:1]\nsize = 1000\n", 2, "multiple of the sector size"},
+        {"[device 0:1]\nsize = 1M\nsector_size = 3000\n", 2, "multiple of the sector size"},
+        {"[device 0:1]\nsector_size = 1048576\nsectors = 0x1000000000000\n", 1, "larger than 4 EiB"},
         {"[device 0:1]\nsectors = -5\n", 2, "sectors"},
         {"[device 0:1]\ncapacity_reply = 00 11\n", 2, "capacity_reply"},
         {"[device 0:1]\nsectors = 10\nfault = read lba 5-2\n", 3, "fault"},
@@ -152,8 +154,8 @@ TEST(VbusConfig, CommentsQuotesCaseAndCrLf)
                   "PRODUCT = with;semicolon\r\n"
                   "type = CDROM\r\n"
                   "removable = TRUE\r\n"
-                  "sector_size=2048\r\n"
-                  "size=1m\r\n");
+                  "size=1m\r\n"
+                  "sector_size=2048\r\n");
     VbusClient bus;
     ASSERT_TRUE(bus.load(scratch.file("vbus.ini")));
     ASSERT_EQ(bus.supportInfo(), 0x0101u);
