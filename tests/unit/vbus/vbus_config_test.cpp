@@ -201,3 +201,51 @@ TEST(VbusConfig, ReadAgainWhenTheLibraryIsLoadedAnew)
 }
 
 }  // namespace
+
+namespace {
+
+/* Lines put together at random from pieces of good and bad configuration: whatever comes out,
+ * the library answers with a status and never falls over. */
+TEST(VbusConfig, ArbitraryLinesNeverCrash)
+{
+    const char *const pieces[] = {
+        "[bus]", "[adapter 0]", "[adapter 3]", "[device 0:1]", "[device 0:2]", "[device 3:15]", "[device",
+        "[]", "[adapter 999]", "status = 01", "status = E4", "adapters = 2", "adapters = 999", "trace = t.log",
+        "completion = async", "delay_ms = 0", "scsi_id = 1", "scsi_id = 2", "identifier = \"\\0\\0\"",
+        "max_targets = 0", "type = cdrom", "vendor = \"\\x", "vendor = \"", "product = \"x\\0y\"",
+        "sector_size = 2048", "sector_size = 0", "sectors = 99999999999999999999", "size = 4K", "size = 7",
+        "image = r.img", "image = \"\"", "fill = lba", "read_only = yes", "no_medium = 1",
+        "capacity_reply = FF FF FF FF FF FF FF FF", "capacity_reply = GG", "fault = any lba 0-1",
+        "fault = read after 0 status 80", "fault = write lba", "=", "= value", "key =", ";", "#", "\t",
+        "\x80\x81\xfe", "[device 0:1] trailing", "sectors = 0x", "sectors = 0xFFFFFFFFFFFFFFFFF",
+    };
+    const size_t count = sizeof pieces / sizeof pieces[0];
+    uint32_t seed = 12345;
+    auto next = [&seed] { seed = seed * 1103515245u + 12345u; return (seed >> 16) & 0x7FFF; };
+    int good = 0;
+    for (int round = 0; round < 80; round++) {
+        ScratchFolder scratch;
+        std::string text;
+        int lines = 1 + int(next() % 12);
+        for (int i = 0; i < lines; i++)
+            text += std::string(pieces[next() % count]) + (next() % 4 ? "\n" : "\r\n");
+        SCOPED_TRACE(text);
+        writeFileText(scratch.file("vbus.ini"), text);
+        VbusClient bus;
+        ASSERT_TRUE(bus.load(scratch.file("vbus.ini")));
+        uint32_t support = 0;
+        std::string log = captureStderr(scratch, [&] { support = bus.supportInfo(); });
+        if (support == 0xE400u && !log.empty()) {
+            EXPECT_EQ(log.rfind("vbus: " + scratch.file("vbus.ini") + ":", 0), 0u) << log;
+            continue;
+        }
+        good++;
+        EXPECT_TRUE(log.empty()) << log;
+        uint8_t buffer[4096];
+        ExecResult r = execute(bus, 0, 1, readCdb(0, 1), SRB_DIR_IN, buffer, 512);
+        EXPECT_NE(r.status, SS_PENDING);
+    }
+    EXPECT_GT(good, 0);
+}
+
+}  // namespace
