@@ -100,7 +100,7 @@ DWORD __cdecl GetASPI32SupportInfo(void)
 {
     std::shared_ptr<Bus> bus = currentBus(true);
     if (!bus)
-        return DWORD(SS_FAILED_INIT) << 8;
+        return DWORD(SS_BAD_INSTALL) << 8;
     return DWORD(bus->supportStatus) << 8 | DWORD(bus->adapterCount & 0xFF);
 }
 
@@ -111,8 +111,8 @@ DWORD __cdecl SendASPI32Command(void *requestBlock)
     uint8_t *block = static_cast<uint8_t *>(requestBlock);
     std::shared_ptr<Bus> bus = currentBus(false);
     if (!bus) {
-        publishStatus(block, SS_FAILED_INIT);
-        return SS_FAILED_INIT;
+        publishStatus(block, SS_BAD_INSTALL);
+        return SS_BAD_INSTALL;
     }
     Timing timing;
     uint8_t refused = acceptRequest(*bus, block, timing);

@@ -161,3 +161,60 @@ TEST(VbusImage, A64KRequestCostsLittleMoreThanTheFileOperation)
 }
 
 }  // namespace
+
+namespace {
+
+/* The demo bus of `make run`, loaded from a copy so that its images land in a scratch folder. */
+TEST(VbusDemo, DemoBusHasTheDevicesItPromises)
+{
+    ScratchFolder scratch;
+    std::string text = readFileText(VBUS_DEMO_INI);
+    ASSERT_FALSE(text.empty()) << VBUS_DEMO_INI;
+    writeFileText(scratch.file("vbus.ini"), text);
+    VbusClient bus;
+    ASSERT_TRUE(bus.load(scratch.file("vbus.ini")));
+    ASSERT_EQ(bus.supportInfo(), 0x0102u);
+
+    for (uint8_t ha = 0; ha < 2; ha++) {
+        SRB_HAInquiry q = {};
+        q.SRB_Cmd = SC_HA_INQUIRY;
+        q.SRB_HaId = ha;
+        bus.send(&q);
+        ASSERT_EQ(waitForStatus(&q), SS_COMP);
+        EXPECT_EQ(q.HA_SCSI_ID, 7);
+    }
+    struct Case { uint8_t ha, target, inquiry, type, removable, capacity; uint32_t last, size; };
+    const Case cases[] = {
+        {0, 0, SS_COMP, 0, 0x00, SS_COMP, 204799, 512},      /* 100 MB hard disk */
+        {0, 1, SS_COMP, 0, 0x80, SS_COMP, 204799, 512},      /* removable 100 MB */
+        {0, 2, SS_COMP, 5, 0x80, SS_COMP, 32767, 2048},      /* CD-ROM */
+        {0, 3, SS_NO_DEVICE, 0, 0, 0, 0, 0},                 /* nothing */
+        {0, 4, SS_COMP, 0, 0x80, SS_ERR, 0, 0},              /* no medium */
+        {1, 0, SS_COMP, 0, 0x00, SS_COMP, 409599, 512},      /* blank 200 MB */
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.ha) << ":" << int(c.target));
+        uint8_t reply[36] = {};
+        ASSERT_EQ(execute(bus, c.ha, c.target, inquiryCdb(), SRB_DIR_IN, reply, 36).status, c.inquiry);
+        if (c.inquiry != SS_COMP)
+            continue;
+        EXPECT_EQ(reply[0], c.type);
+        EXPECT_EQ(reply[1], c.removable);
+        uint8_t capacity[8] = {};
+        ASSERT_EQ(execute(bus, c.ha, c.target, readCapacityCdb(), SRB_DIR_IN, capacity, 8).status, c.capacity);
+        if (c.capacity == SS_COMP) {
+            EXPECT_EQ(bigEndian32(capacity), c.last);
+            EXPECT_EQ(bigEndian32(capacity + 4), c.size);
+        }
+    }
+    std::vector<uint8_t> sector(2048);
+    ASSERT_EQ(execute(bus, 0, 0, readCdb(204799, 1), SRB_DIR_IN, sector.data(), 512).status, SS_COMP);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(sector.data()), 16), lbaStamp(204799));
+    ASSERT_EQ(execute(bus, 0, 2, readCdb(100, 1), SRB_DIR_IN, sector.data(), 2048).status, SS_COMP);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(sector.data() + 2032), 16), lbaStamp(100));
+    EXPECT_EQ(execute(bus, 0, 2, writeCdb(100, 1), SRB_DIR_OUT, sector.data(), 2048).status, SS_ERR);
+    ASSERT_EQ(execute(bus, 1, 0, readCdb(409599, 1), SRB_DIR_IN, sector.data(), 512).status, SS_COMP);
+    EXPECT_EQ(std::vector<uint8_t>(sector.begin(), sector.begin() + 512), std::vector<uint8_t>(512, 0));
+}
+
+}  // namespace
