@@ -20,6 +20,8 @@ const char kFormClass[] = "KestrovaTransferBenchForm";
 
 LRESULT CALLBACK formProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_USER + 1)
+        record.formMessages++;
     return DefWindowProcA(window, message, wParam, lParam);
 }
 

@@ -40,6 +40,7 @@ struct ProgressRecord {
     std::vector<int> positions;          /* PBM_SETPOS values, in order */
     std::vector<std::string> labels;     /* texts set into the percentage */
     bool formDisabledWhileOpen = true;   /* at every position update */
+    int formMessages = 0;                /* BoxAction::PostToForm messages the form received */
 };
 
 /* What the bench does to the progress box when the bar reaches a position. Each is posted, so it
