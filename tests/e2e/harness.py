@@ -117,6 +117,20 @@ def make_random_file(path, size, seed):
         f.write(rng.randbytes(size))
 
 
+def wine_builtin_dir():
+    """The folder of Wine's own Windows libraries. The project's prefix has no wnaspi32.dll in
+    system32 (the virtual bus must be found along the PATH), so the journey that runs on Wine's
+    own library puts this folder on the PATH: with wnaspi32=b Wine then loads its builtin."""
+    import glob
+    arch = "x86_64-windows" if LOADER.endswith("64") else "i386-windows"
+    for pattern in (f"/usr/lib/*/wine/{arch}/wnaspi32.dll", f"/usr/lib/wine/{arch}/wnaspi32.dll",
+                    f"/usr/lib*/wine/{arch}/wnaspi32.dll", f"/opt/wine*/lib*/wine/{arch}/wnaspi32.dll"):
+        found = glob.glob(pattern)
+        if found:
+            return os.path.dirname(found[0])
+    raise JourneyFailed("Wine's own wnaspi32.dll was not found")
+
+
 def install_caption_fonts():
     """Wine draws the caption buttons with its Marlett font and the captions with Tahoma. This
     Wine looks for them only in the prefix's Fonts folder, so the journeys put Debian's copies
@@ -282,6 +296,7 @@ class Kestrova:
             path.append(winpath(VBUS_DIR))
         elif aspi == "builtin":  # Wine's own library, which knows no adapter
             overrides = "wnaspi32=b;" + overrides
+            path.append(winpath(wine_builtin_dir()))
         elif aspi == "none":     # no library at all
             overrides = "wnaspi32=;" + overrides
         if extra_path:
@@ -328,8 +343,8 @@ class Kestrova:
 
     # -- eyes ---------------------------------------------------------------------------------
 
-    def spy(self):
-        return self.suite.spy()
+    def spy(self, titles=(), quick=False):
+        return self.suite.spy(titles, quick)
 
     def wait_main_form(self, timeout=20.0):
         def ready():
@@ -359,11 +374,22 @@ class Kestrova:
     def wait_message_box(self, timeout=10.0):
         return wait_for("a message box", lambda: self.spy().message_box(), timeout)
 
-    def wait_top(self, title, timeout=10.0, cls="#32770"):
-        return wait_for(f"the window \"{title}\"", lambda: self.spy().top(cls=cls, title=title), timeout)
+    def wait_top(self, title, timeout=10.0, cls="#32770", quick=False):
+        return wait_for(f"the window \"{title}\"", lambda: self.spy([title], quick).top(cls=cls, title=title),
+                        timeout)
 
     def wait_gone(self, title, timeout=10.0, cls="#32770"):
-        wait_for(f"the window \"{title}\" to close", lambda: self.spy().top(cls=cls, title=title) is None, timeout)
+        wait_for(f"the window \"{title}\" to close", lambda: self.spy([title]).top(cls=cls, title=title) is None,
+                 timeout)
+
+    def activate(self):
+        """Clicks the main form's caption, as a person does to bring the window back to the front."""
+        form = self.spy(["Kestrova"]).main_form()
+        expect(form is not None, "the main form is not on screen")
+        left, top, right, bottom = form["rect"]
+        self.click_at(left + 80, top + 10)
+        wait_for("the main form to be in front", lambda: (lambda s: s.foreground == s.main_form()["hwnd"])(
+            self.spy(["Kestrova"])), 5)
 
     def no_message_box(self):
         box = self.spy().message_box()
@@ -483,8 +509,9 @@ class Suite:
                                 stdin=subprocess.DEVNULL)
         return result.returncode, result.stdout.decode("utf-8", "replace")
 
-    def spy(self):
-        status, out = self.wine(os.path.join(HELPERS, "winspy.exe"), timeout=30)
+    def spy(self, titles=(), quick=False):
+        args = [a for title in titles for a in ("--title", title)] + (["--quick"] if quick else [])
+        status, out = self.wine(os.path.join(HELPERS, "winspy.exe"), *args, timeout=15)
         if status != 0:
             raise RuntimeError(f"winspy failed with status {status}")
         return Snapshot(out.splitlines())
@@ -520,10 +547,19 @@ class Suite:
         install_caption_fonts()
         self.display.start()
         self._desktop_keys(True)
+        # One program of the suite stays in the desktop from the start, so that the desktop is
+        # created once, before any journey, and is not closed and reopened between programs.
+        self.holder = subprocess.Popen([LOADER, os.path.join(HELPERS, "winspy.exe"), "hold"], env=self.display.x_env(),
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                       start_new_session=True)
+        self.holder.stdout.readline()
+        wait_for("the Wine desktop window", self.display.find_desktop_window, 30)
         return self
 
     def __exit__(self, *exc):
         try:
+            os.killpg(self.holder.pid, signal.SIGKILL)
+            self.holder.wait()
             self._desktop_keys(False)
         finally:
             self.display.stop()

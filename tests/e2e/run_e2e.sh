@@ -13,6 +13,7 @@ if [ -z "${KESTROVA_RUN_BUILD:-}" ]; then
   esac
 fi
 source "$here/../../scripts/wine-env.sh"
+export PYTHONDONTWRITEBYTECODE=1
 if [ -z "${KESTROVA_WINE_SESSION:-}" ]; then
   exec "$KESTROVA_ROOT/scripts/wine-session.sh" python3 "$here/run_e2e.py" "$@"
 fi

@@ -4,6 +4,10 @@
  * positions on the screen, check marks, list contents and selections, progress positions.
  *
  *   winspy.exe            all top-level windows and their children
+ *   winspy.exe --title T  only the top-level windows titled T (repeatable) and their children
+ *   winspy.exe --quick    sends no message: texts of edit fields and lists, check marks and
+ *                         selections are left out (for a program busy copying)
+ *   winspy.exe hold       stays in the desktop (and so keeps it open) until it is ended
  *   winspy.exe reg KEY    the values of a registry key (HKLM\... or HKCU\...), one a line:
  *                         name, type, and data (text for REG_SZ, hexadecimal bytes otherwise);
  *                         exit status 1 when the key does not exist
@@ -31,7 +35,10 @@ namespace {
 constexpr UINT kTimeoutMs = 400;
 std::vector<DWORD> busyThreads;
 
+bool quick = false;   /* --quick: no message at all, only what the system itself holds */
+
 bool isBusy(HWND window) {
+    if (quick) return true;
     DWORD thread = GetWindowThreadProcessId(window, nullptr);
     for (DWORD t : busyThreads) {
         if (t == thread) return true;
@@ -72,7 +79,14 @@ LONG_PTR ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
     return static_cast<LONG_PTR>(result);
 }
 
-std::wstring windowText(HWND window) {
+/* Edit fields and combo boxes keep their text themselves and must be asked; the other windows'
+ * texts are read without a message, so that a busy program does not slow the listing. */
+std::wstring windowText(HWND window, bool ask_window) {
+    if (!ask_window || quick) {
+        wchar_t text[1024] = L"";
+        InternalGetWindowText(window, text, 1024);
+        return text;
+    }
     LONG_PTR length = ask(window, WM_GETTEXTLENGTH);
     if (length <= 0) return L"";
     std::vector<wchar_t> buffer(static_cast<size_t>(length) + 2, L'\0');
@@ -129,10 +143,14 @@ void printWindow(HWND window, HWND top) {
                   IsWindowVisible(window) ? 1 : 0, IsWindowEnabled(window) ? 1 : 0,
                   rect.left, rect.top, rect.right, rect.bottom);
     line += buffer;
-    line += ", \"text\": " + jsonText(windowText(window));
-    if (isBusy(window)) line += ", \"busy\": 1";
+    bool owns_text = isClass(cls, L"Edit") || isClass(cls, L"ComboBox");
+    line += ", \"text\": " + jsonText(windowText(window, owns_text));
+    if (isBusy(window) && !quick) line += ", \"busy\": 1";
 
-    if (isClass(cls, L"Button")) {
+    LONG_PTR type = style & BS_TYPEMASK;
+    bool checkable = type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_RADIOBUTTON ||
+                     type == BS_AUTORADIOBUTTON || type == BS_3STATE || type == BS_AUTO3STATE;
+    if (isClass(cls, L"Button") && checkable) {
         std::snprintf(buffer, sizeof buffer, ", \"check\": %ld", static_cast<long>(ask(window, BM_GETCHECK)));
         line += buffer;
     } else if (isClass(cls, L"ComboBox") || isClass(cls, L"ListBox") || isClass(cls, L"ComboLBox")) {
@@ -164,7 +182,16 @@ BOOL CALLBACK printChild(HWND child, LPARAM top) {
     return TRUE;
 }
 
+std::vector<std::wstring> onlyTitles;
+
 BOOL CALLBACK printTopLevel(HWND window, LPARAM) {
+    if (!onlyTitles.empty()) {
+        wchar_t title[256] = L"";
+        InternalGetWindowText(window, title, 256);
+        bool wanted = false;
+        for (const std::wstring &only : onlyTitles) wanted = wanted || only == title;
+        if (!wanted) return TRUE;
+    }
     printWindow(window, window);
     /* EnumChildWindows walks the whole subtree, grandchildren included. */
     EnumChildWindows(window, printChild, reinterpret_cast<LPARAM>(window));
@@ -216,10 +243,21 @@ int printRegistryKey(const wchar_t *path) {
 int main() {
     int argc = 0;
     wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argc >= 2 && lstrcmpiW(argv[1], L"hold") == 0) {
+        /* Keeps the desktop it runs in open between two programs of the journeys. */
+        GetDesktopWindow();
+        std::printf("holding\n");
+        std::fflush(stdout);
+        Sleep(INFINITE);
+    }
     if (argc >= 3 && lstrcmpiW(argv[1], L"reg") == 0) {
         int status = printRegistryKey(argv[2]);
         std::fflush(stdout);
         return status;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (lstrcmpiW(argv[i], L"--title") == 0 && i + 1 < argc) onlyTitles.push_back(argv[++i]);
+        if (lstrcmpiW(argv[i], L"--quick") == 0) quick = true;
     }
     HWND foreground = GetForegroundWindow();
     GUITHREADINFO thread{};
