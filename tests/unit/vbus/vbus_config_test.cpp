@@ -185,6 +185,8 @@ TEST(VbusConfig, ReadAgainWhenTheLibraryIsLoadedAnew)
         EXPECT_EQ(bus.supportInfo(), 0x0101u);
         EXPECT_EQ(adapterInquiry(bus, 0).HA_SCSI_ID, 1);
         bus.unload();
+        for (int i = 0; i < 200 && GetModuleHandleA(VBUS_DLL_PATH); i++)
+            Sleep(10);
         EXPECT_EQ(GetModuleHandleA(VBUS_DLL_PATH), nullptr);
         ASSERT_TRUE(bus.load(scratch.file("three.ini")));
         /* A request before any GetASPI32SupportInfo reads the configuration too. */
