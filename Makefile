@@ -1,5 +1,5 @@
 # Kestrova's front door. `make run` and `make test` install what is missing first.
-.PHONY: all build setup run test clean screenshots-resources
+.PHONY: all build setup run test clean screenshots-resources dist
 
 all: build
 
@@ -18,6 +18,10 @@ test: setup build
 # The four windows in English and French, from their templates, into docs/screenshots/.
 screenshots-resources: setup
 	@bash scripts/screenshots-resources.sh
+
+# The release package build/kestrova-1.31-win32.zip: program, manual, readme, licence, demo bus.
+dist: setup
+	@bash scripts/dist.sh
 
 clean:
 	rm -rf build

@@ -17,6 +17,9 @@ if [ -z "${VBUS_CONFIG:-}" ]; then
 fi
 export VBUS_CONFIG
 echo "run: virtual SCSI bus from $VBUS_CONFIG"
+# Kestrova looks for its manual, and Help for its reader acroread.exe, in the folder it was
+# started from: the one of kestrova.exe.
+cd "$KESTROVA_RUN_BUILD/bin"
 if [ -z "${DISPLAY:-}" ]; then
   # The first start creates the demo images (a few hundred MB, sparse where they can be), so
   # wait for the window rather than a fixed time.

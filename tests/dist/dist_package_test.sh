@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The release package as a Wine user meets it: builds the package from a build tree, unpacks it
+# into a fresh folder and a fresh Wine prefix, starts Kestrova through the demo's run-demo.sh on
+# the virtual bus, presses F1 (Help must hand the package's manual to the desktop's PDF viewer)
+# and Ctrl+Q.
+#   dist_package_test.sh BUILD_TREE
+# The package is made from BUILD_TREE with the release layout. Where Wine here runs only 64-bit
+# code, ctest passes the 64-bit tree: the same package with the 64-bit build of every file
+# (`make dist` makes the real 32-bit one from the same script).
+set -uo pipefail
+tree=$(realpath "$1")
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+if [ -z "${DISPLAY:-}" ]; then
+  exec bash "$root/scripts/wine-session.sh" bash "${BASH_SOURCE[0]}" "$@"
+fi
+
+work=$(mktemp -d /tmp/kestrova-dist-test.XXXXXX)
+export WINEPREFIX=$work/prefix
+unset WINEPATH
+# No Mono or Gecko prompts in the fresh prefix; nothing else is overridden (run-demo.sh does it).
+export WINEDLLOVERRIDES="mscoree,mshtml="
+source "$root/scripts/wine-env.sh"
+export WINEPREFIX=$work/prefix WINEDEBUG=-all,+loaddll
+
+fail() {
+  echo "FAIL: $*"
+  import -window root "$work/screen.png" 2>/dev/null && cp "$work/screen.png" "$tree/dist-package-failure.png" &&
+    echo "screen saved to $tree/dist-package-failure.png"
+  exit 1
+}
+cleanup() {
+  kestrova_wineserver -k >/dev/null 2>&1
+  kestrova_wineserver -w >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+step() { echo "--- $(date +%T) $*"; }
+
+step "package from $tree"
+bash "$root/scripts/dist.sh" "$tree" "$work/kestrova-1.31.zip" >"$work/dist.log" 2>&1 ||
+  { cat "$work/dist.log"; fail "the package could not be made"; }
+
+step "unpack"
+mkdir -p "$work/unpacked"
+unzip -q "$work/kestrova-1.31.zip" -d "$work/unpacked" || fail "unzip"
+top=$work/unpacked/kestrova-1.31
+for f in kestrova.exe "Kestrova v1.31.pdf" acroread.exe README.txt LICENSE.txt \
+         virtual-bus-demo/wnaspi32.dll virtual-bus-demo/vbus.ini virtual-bus-demo/run-demo.bat \
+         virtual-bus-demo/run-demo.sh; do
+  [ -f "$top/$f" ] || fail "the package lacks $f"
+done
+[ ! -e "$top/wnaspi32.dll" ] || fail "wnaspi32.dll lies beside kestrova.exe"
+grep -q "Copyright (c) 2026 the Kestrova developers" "$top/LICENSE.txt" || fail "licence text"
+
+step "fresh Wine prefix $WINEPREFIX"
+kestrova_wine wineboot --init >/dev/null 2>&1
+kestrova_wineserver -w
+
+# The desktop's PDF viewer, as winebrowser finds it: xdg-open along the Unix PATH.
+mkdir -p "$work/desktop"
+cat >"$work/desktop/xdg-open" <<EOS
+#!/bin/sh
+printf '%s\n' "\$@" >>"$work/viewer.log"
+EOS
+chmod +x "$work/desktop/xdg-open"
+export PATH="$work/desktop:$PATH"
+
+step "start virtual-bus-demo/run-demo.sh"
+before=$(ls "$top/virtual-bus-demo" | sort)
+WINE=$KESTROVA_WINE_LOADER sh "$top/virtual-bus-demo/run-demo.sh" >"$work/run.log" 2>&1 </dev/null &
+
+window=
+for _ in $(seq 1 150); do
+  window=$(xdotool search --name '^Kestrova$' 2>/dev/null | head -1)
+  [ -n "$window" ] && break
+  sleep 0.2
+done
+[ -n "$window" ] || { cat "$work/run.log"; fail "no Kestrova window"; }
+sleep 2
+for caption in ERROR Error; do
+  if xdotool search --name "^$caption\$" >/dev/null 2>&1; then
+    fail "Kestrova shows a message box \"$caption\" at start-up"
+  fi
+done
+xdotool search --name '^Kestrova$' >/dev/null 2>&1 || fail "Kestrova ended at start-up"
+
+step "Kestrova runs on the demo's wnaspi32.dll"
+grep -i 'virtual-bus-demo\\\\wnaspi32.dll' "$work/run.log" | grep -q -i native ||
+  { grep -i wnaspi32 "$work/run.log"; fail "the demo's wnaspi32.dll was not loaded"; }
+after=$(ls "$top/virtual-bus-demo" | sort)
+echo "demo folder before: $(echo $before)"
+echo "demo folder after:  $(echo $after)"
+# The bus creates the image files that its configuration names and that do not exist yet.
+if grep -q -i '^ *image *=' "$top/virtual-bus-demo/vbus.ini"; then
+  [ "$before" != "$after" ] || fail "the demo bus created none of its image files"
+fi
+# A bus that keeps a request trace shows the scan that Kestrova made on it.
+trace=$(sed -n 's/^ *trace *= *\([^ ;]*\).*/\1/p' "$top/virtual-bus-demo/vbus.ini" | tr -d '\r' | head -1)
+if [ -n "$trace" ]; then
+  grep -q '^HA_INQUIRY ha=0' "$top/virtual-bus-demo/$trace" || fail "no adapter inquiry in the demo's $trace"
+  echo "the demo bus served $(wc -l <"$top/virtual-bus-demo/$trace") requests"
+fi
+import -window root "$tree/dist-package-screen.png" 2>/dev/null &&
+  echo "screen of the running program: $tree/dist-package-screen.png"
+
+step "F1 opens the manual"
+xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+xdotool key F1
+for _ in $(seq 1 100); do
+  [ -s "$work/viewer.log" ] && break
+  sleep 0.2
+done
+[ -s "$work/viewer.log" ] || fail "Help started no viewer"
+cat "$work/viewer.log"
+grep -q "^file://$top/Kestrova%20v1.31.pdf\$" "$work/viewer.log" ||
+  fail "the viewer did not get the package's manual"
+
+step "Ctrl+Q ends Kestrova"
+xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+xdotool key ctrl+q
+for _ in $(seq 1 100); do
+  xdotool search --name '^Kestrova$' >/dev/null 2>&1 || break
+  sleep 0.2
+done
+xdotool search --name '^Kestrova$' >/dev/null 2>&1 && fail "Kestrova still runs after Ctrl+Q"
+wait
+echo "PASS"
