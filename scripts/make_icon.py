@@ -42,6 +42,8 @@ def draw():
                     c = BLACK
                 elif abs(d - 7.5) < 0.6:
                     c = GREY
+                elif (x - cx) + (y - cy) > 9 and d > r - 3.2:
+                    c = GREY
                 elif d < 2.2:
                     c = BLACK
                 elif d < 3.4:
@@ -77,15 +79,22 @@ def draw():
         for x in range(fx0 + 2, fx1 - 1):
             put(x, y, TEAL if (x + y) % 3 else GREY)
 
-    # The arrow from the platter into the file, in red with a yellow edge.
-    for x in range(2, 16):
-        put(x, 28, RED)
-        put(x, 29, RED)
-        put(x, 27, YELLOW)
-    for i in range(5):
-        for y in range(28 - i, 30 + i):
-            put(19 - i, y, RED)
-        put(19 - i, 27 - i, YELLOW)
+    # The arrow from the platter into the file: red with a dark red outline.
+    shaft_y0, shaft_y1, tip_x = 26, 28, 19
+    for x in range(4, tip_x - 3):
+        for y in range(shaft_y0, shaft_y1 + 1):
+            put(x, y, RED)
+        put(x, shaft_y0 - 1, DARK_RED)
+        put(x, shaft_y1 + 1, DARK_RED)
+    for y in range(shaft_y0 - 1, shaft_y1 + 2):
+        put(3, y, DARK_RED)
+    middle = (shaft_y0 + shaft_y1) // 2
+    for i in range(5):  # the head, widest at its base, pointing at the file
+        x = tip_x - 4 + i
+        top, bottom = middle - 4 + i, middle + 4 - i
+        for y in range(top, bottom + 1):
+            edge = y in (top, bottom) or i in (0, 4)
+            put(x, y, DARK_RED if edge and not (i == 0 and shaft_y0 <= y <= shaft_y1) else RED)
     return px
 
 
