@@ -194,7 +194,7 @@ uint8_t runRequest(Bus &bus, uint8_t *block)
         memcpy(q.HA_Identifier, a.identifier, sizeof q.HA_Identifier);
         memset(q.HA_Unique, 0, sizeof q.HA_Unique);
         q.HA_Unique[3] = a.maxTargets;
-        q.HA_Unique[6] = 0x01;   /* bytes 4-7: largest transfer, 16 MB, little-endian */
+        q.HA_Unique[7] = 0x01;   /* bytes 4-7: largest transfer, 0x01000000 (16 MB), little-endian */
         return SS_COMP;
     }
     case SC_GET_DEV_TYPE: {

@@ -95,6 +95,9 @@ TEST_F(VbusCommands, AdapterInquiryReportsIdIdentifierAndTargets)
     EXPECT_EQ(std::string(reinterpret_cast<char *>(a0.HA_ManagerId), 13), std::string("TEST MANAGER\0", 13));
     EXPECT_EQ(std::string(reinterpret_cast<char *>(a0.HA_Identifier), 16), "VIRTUAL ADAPTER0");
     EXPECT_EQ(a0.HA_Unique[3], 8);
+    uint32_t largestTransfer;
+    memcpy(&largestTransfer, a0.HA_Unique + 4, 4);
+    EXPECT_EQ(largestTransfer, 16u << 20);
 
     SRB_HAInquiry a1 = haInquiry(1, returned);
     EXPECT_EQ(a1.SRB_Status, SS_COMP);
