@@ -279,6 +279,109 @@ TEST(Startup, StoredSettingIsReadDuringCreation)
     EXPECT_EQ(storedSetting(), "16");
 }
 
+struct WindowSearch {
+    DWORD processId;
+    const char *className;
+    const char *caption;
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM data)
+{
+    auto *search = reinterpret_cast<WindowSearch *>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char name[64] = "", text[128] = "";
+    GetClassNameA(window, name, sizeof name);
+    GetWindowTextA(window, text, sizeof text);
+    if (owner == search->processId && IsWindowVisible(window) && lstrcmpiA(name, search->className) == 0 &&
+        (!search->caption || lstrcmpA(text, search->caption) == 0)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+/* kestrova.exe itself, as the build makes it, started and ended from outside. */
+class KestrovaProgram : public testing::Test {
+protected:
+    void TearDown() override
+    {
+        if (process) {
+            TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+    }
+
+    void start(bool withAspi)
+    {
+        std::string program = thisProgram();
+        program = program.substr(0, program.find_last_of('\\')) + "\\..\\bin\\kestrova.exe";
+        EnvironmentScope environment;
+        environment.set("VBUS_CONFIG", virtualBusConfig());
+        if (!withAspi)
+            environment.set("PATH", pathWithoutVirtualBus());
+        std::string commandLine = "\"" + program + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started = {};
+        ASSERT_TRUE(CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &started))
+            << program << ": error " << GetLastError();
+        CloseHandle(started.hThread);
+        process = started.hProcess;
+        processId = started.dwProcessId;
+    }
+
+    /* A visible top-level window of the program with that class (and caption, when given). */
+    HWND awaitWindow(const char *className, const char *caption = nullptr)
+    {
+        WindowSearch search = {processId, className, caption, nullptr};
+        for (int attempt = 0; attempt < 300 && !search.found; ++attempt) {
+            EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
+            if (!search.found)
+                Sleep(100);
+        }
+        return search.found;
+    }
+
+    DWORD awaitExit()
+    {
+        DWORD code = 0xFFFFFFFF;
+        if (WaitForSingleObject(process, 30000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process, &code);
+        return code;
+    }
+
+    HANDLE process = nullptr;
+    DWORD processId = 0;
+};
+
+TEST_F(KestrovaProgram, ClosedByItsCloseBoxEndsWithStatusZero)
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingKey);
+    start(true);
+    HWND form = awaitWindow("Kestrova");
+    ASSERT_NE(form, nullptr) << "no main form appeared";
+    EXPECT_EQ(storedSetting(), "16") << "the first start stores the default";
+    PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(awaitExit(), 0u);
+}
+
+TEST_F(KestrovaProgram, WithoutAnAspiLayerShowsTheMessageAndEndsWithStatusZero)
+{
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingKey);
+    start(false);
+    HWND box = awaitWindow("#32770", "ERROR");
+    ASSERT_NE(box, nullptr) << "no message box appeared";
+    char text[256] = "";
+    GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof text);
+    EXPECT_STREQ(text, "Can't load or initialize ASPI for Windows");
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(awaitExit(), 0u);
+    EXPECT_EQ(storedSetting(), "16") << "the setting is read, and the default stored, before the end";
+}
+
 TEST(Startup, MainFormClassAsTheProgramRegistersIt)
 {
     HINSTANCE instance = GetModuleHandleA(nullptr);
