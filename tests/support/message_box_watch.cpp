@@ -26,8 +26,9 @@ UINT iconOf(HWND box)
 
 bool hasButton(HWND box, int id)
 {
+    /* The button's own style: the box itself may not be visible yet when it is activated. */
     HWND button = GetDlgItem(box, id);
-    return button && IsWindowVisible(button);
+    return button && (GetWindowLongA(button, GWL_STYLE) & WS_VISIBLE);
 }
 
 UINT buttonsOf(HWND box)

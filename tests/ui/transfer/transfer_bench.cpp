@@ -86,6 +86,9 @@ void perform(HWND box, BoxAction action)
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDC_ABORT, BN_KILLFOCUS), LPARAM(abort));
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         break;
+    case BoxAction::ChangeBuffer:   /* as a buffer-size dialog left open would */
+        appState.bufferBlocks = 128;
+        break;
     case BoxAction::PostToForm:
         PostMessageA(appState.mainForm, WM_USER + 1, 0, 0);
         break;
@@ -174,8 +177,12 @@ void TransferBench::SetUp()
 {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
-    folder_ = std::string(temp) + "kestrova-transfer-" + std::to_string(GetCurrentProcessId()) + "-" +
-              testing::UnitTest::GetInstance()->current_test_info()->name();
+    char given[MAX_PATH] = "";
+    if (GetEnvironmentVariableA("KESTROVA_TRANSFER_FOLDER", given, sizeof given))
+        folder_ = given;   /* a child process works in its parent's folder */
+    else
+        folder_ = std::string(temp) + "kestrova-transfer-" + std::to_string(GetCurrentProcessId()) + "-" +
+                  testing::UnitTest::GetInstance()->current_test_info()->name();
     for (char &c : folder_)
         if (c == '/')
             c = '_';
@@ -214,7 +221,7 @@ void TransferBench::TearDown()
         DestroyWindow(form_);
     appState.mainForm = nullptr;
     /* Let the library close the images (an empty bus), then remove the folder. */
-    if (appState.aspiLibrary) {
+    if (appState.aspiLibrary && busLoaded_) {
         writeWholeFile(pathOf("vbus.ini"), Bytes());
         GetASPI32SupportInfoFn supportInfo = supportInfoEntry();
         if (supportInfo)
@@ -255,6 +262,7 @@ void TransferBench::loadBus(const std::vector<BusDevice> &devices, const std::st
     ASSERT_NE(appState.aspiLibrary, nullptr) << busLibraryPath() << ": error " << GetLastError();
     GetASPI32SupportInfoFn supportInfo = supportInfoEntry();
     ASSERT_NE(supportInfo, nullptr);
+    busLoaded_ = true;
     uint32_t support = supportInfo();
     ASSERT_EQ((support >> 8) & 0xFF, SS_COMP) << "the bus did not take the configuration:\n" << ini;
     for (const BusDevice &d : devices)

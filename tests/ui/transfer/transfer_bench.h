@@ -52,6 +52,7 @@ enum class BoxAction {
     PressEscape,
     FocusNotifications,  /* BN_SETFOCUS, BN_KILLFOCUS of ABORT, and IDCANCEL */
     PostToForm,          /* a message for another window of the thread */
+    ChangeBuffer,        /* bufferBlocks becomes 128 */
 };
 
 class TransferBench : public testing::Test {
@@ -79,6 +80,7 @@ private:
     std::string folder_;
     HWND form_ = nullptr;
     HHOOK hook_ = nullptr;
+    bool busLoaded_ = false;
 };
 
 #endif
