@@ -1,5 +1,5 @@
 # Kestrova's front door. `make run` and `make test` install what is missing first.
-.PHONY: all build setup run test clean screenshots-resources dist
+.PHONY: all build setup run test clean screenshots screenshots-resources dist
 
 all: build
 
@@ -22,6 +22,10 @@ screenshots-resources: setup
 # The release package build/kestrova-1.31-win32.zip: program, manual, readme, licence, demo bus.
 dist: setup
 	@bash scripts/dist.sh
+
+# Every window and message box of a journey, in English and French, into docs/screenshots/.
+screenshots: setup build
+	@bash scripts/screenshots.sh
 
 clean:
 	rm -rf build

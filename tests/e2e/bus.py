@@ -20,12 +20,12 @@ class Disk:
         return self.sectors * self.sector_size
 
 
-def write_bus(journey, disks, adapters=2, bus_lines=None, name="bus.ini"):
+def write_bus(journey, disks, adapters=2, bus_lines=None, name="bus.ini", identifier="E2E BUS"):
     """Writes the images and the configuration; returns the configuration's path."""
     lines = ["; written by the end-to-end journeys", "[bus]", "trace = trace.txt"]
     lines += bus_lines or []
     for a in range(adapters):
-        lines += ["", f"[adapter {a}]", "scsi_id = 7", f'identifier = "E2E BUS{a}"', "max_targets = 8"]
+        lines += ["", f"[adapter {a}]", "scsi_id = 7", f'identifier = "{identifier}{a}"', "max_targets = 8"]
     for disk in disks:
         disk.image = journey.path(f"disk-{disk.adapter}-{disk.target}.img")
         if disk.content == "random":

@@ -276,8 +276,9 @@ class Display:
 class Kestrova:
     """One run of kestrova.exe, with the Wine processes it starts, and the hands and eyes to use it."""
 
-    def __init__(self, suite, journey, lang="en", aspi="vbus", config=None, extra_path=None, env=None):
+    def __init__(self, suite, journey, lang="en", aspi="vbus", config=None, extra_path=None, env=None, cwd=None):
         self.suite = suite
+        self.cwd = cwd or journey.work
         self.journey = journey
         self.lang = lang
         self.text = TEXTS[lang]
@@ -315,7 +316,7 @@ class Kestrova:
     def start(self):
         self.journey.programs.append(self)
         with open(self.output, "ab") as out:
-            self.process = subprocess.Popen([LOADER, EXE], cwd=self.journey.work, env=self.env,
+            self.process = subprocess.Popen([LOADER, EXE], cwd=self.cwd, env=self.env,
                                             stdin=subprocess.DEVNULL, stdout=out, stderr=out,
                                             start_new_session=True)
         return self
@@ -398,8 +399,7 @@ class Kestrova:
     # -- hands --------------------------------------------------------------------------------
 
     def click_at(self, x, y):
-        self.display.xdotool("mousemove", "--sync", x, y)
-        self.display.xdotool("click", "1")
+        self.display.xdotool("mousemove", "--sync", x, y, "click", "1")
 
     def click(self, window):
         x, y = window.center
@@ -411,20 +411,16 @@ class Kestrova:
     def key(self, *keys):
         desktop = self.display.find_desktop_window()
         expect(desktop is not None, "the Wine desktop window is not on the display")
-        self.display.xdotool("windowfocus", "--sync", desktop)
-        self.display.xdotool("key", "--clearmodifiers", *keys)
+        self.display.xdotool("windowfocus", "--sync", desktop, "key", "--clearmodifiers", *keys)
 
     def type_text(self, text):
         desktop = self.display.find_desktop_window()
-        self.display.xdotool("windowfocus", "--sync", desktop)
-        self.display.xdotool("type", "--delay", "20", text)
+        self.display.xdotool("windowfocus", "--sync", desktop, "type", "--delay", "20", text)
 
     def set_field(self, control_id, text):
         """Clicks into a field, selects what it holds and types the new text over it."""
         self.click_control(control_id)
-        self.key("End")
-        self.key("shift+Home")
-        self.key("BackSpace")
+        self.key("End", "shift+Home", "BackSpace")
         if text:
             self.type_text(text)
         wait_for(f"field {control_id} to read {text!r}", lambda: self.field_text(control_id) == text, 5)
@@ -445,25 +441,25 @@ class Kestrova:
         expect(0 <= index < len(combo["items"]), f"{name} has no entry {index}: {combo['items']}")
         self.click(combo)
         wait_for(f"{name} to drop down", lambda: look().get("dropped") == 1, 5)
-        self.key("Home")
-        if index:
-            self.key(*(["Down"] * index))
-        self.key("Return")
+        self.key("Home", *(["Down"] * index), "Return")
         wait_for(f"{name} to show entry {index}",
                  lambda: (lambda c: c.get("dropped") == 0 and c["sel"] == index)(look()), 5)
 
-    def answer_box(self, button_text):
-        """Clicks a button of the message box on screen by its text."""
+    def answer_box(self, button):
+        """Clicks a button of the message box on screen: by its text, or by its id (IDYES ...),
+        which does not depend on the language of Wine's own buttons."""
         snap = self.spy()
         box = snap.message_box()
         expect(box is not None, "no message box to answer")
         for child in snap.children(box[0]):
-            if child["class"].lower() == "button" and child["text"].replace("&", "") == button_text:
+            if child["class"].lower() != "button":
+                continue
+            if child["id"] == button if isinstance(button, int) else child["text"].replace("&", "") == button:
                 self.click(child)
                 wait_for("the message box to close",
                          lambda: (lambda b: b is None or b[0]["hwnd"] != box[0]["hwnd"])(self.spy().message_box()), 10)
                 return
-        raise JourneyFailed(f"the message box has no button {button_text!r}: {box[3]}")
+        raise JourneyFailed(f"the message box has no button {button!r}: {box[3]}")
 
 
 class Journey:

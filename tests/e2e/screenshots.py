@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""Takes the screenshots of the README and the manual: every window and message box of a
+backup-and-restore journey, in English (NAME.png) and in French (NAME-fr.png).
+
+    screenshots.py OUTPUT_FOLDER
+
+Each picture is cut to the window it shows, from a screen that Wine draws itself (captions
+included), on a virtual bus whose devices look like a sampler's disks."""
+
+import os
+import shutil
+import sys
+
+from bus import Disk, write_bus
+from harness import (
+    DISK_TO_DISK, FILE_TO_DISK, IDCANCEL, IDNO, IDOK, PATH_FIELD, PROCEED, SOURCE_ADAPTER, SOURCE_DEVICE,
+    TARGET_ADAPTER, TARGET_DEVICE, Suite, expect, log, wait_for,
+)
+from journeys import pick_device, select_all, set_mode, start, wait_idle
+
+LANGUAGES = ("en", "fr")
+
+
+def union(*rects):
+    return [min(r[0] for r in rects), min(r[1] for r in rects), max(r[2] for r in rects), max(r[3] for r in rects)]
+
+
+class Camera:
+    def __init__(self, suite, folder, lang):
+        self.suite, self.folder, self.lang = suite, folder, lang
+        self.taken = []
+
+    def shoot(self, name, rect):
+        path = os.path.join(self.folder, f"{name}.png" if self.lang == "en" else f"{name}-{self.lang}.png")
+        self.suite.display.screenshot(path + ".tmp.png", rect)
+        os.replace(path + ".tmp.png", path)
+        self.taken.append(path)
+        log(f"    saved {path}")
+
+    def form(self, k, name):
+        form = k.spy(["Kestrova"], quick=True).main_form()
+        self.shoot(name, form["rect"])
+
+    def message_box(self, k, name):
+        box = k.wait_message_box()
+        self.shoot(name, box[0]["rect"])
+        return box
+
+    def dialog(self, k, title, name):
+        dialog = k.wait_top(title)
+        self.shoot(name, dialog["rect"])
+        return dialog
+
+
+def sampler_bus(journey, slow):
+    timing = ["completion = async", "delay_ms = 120"] if slow else []
+    disks = [
+        Disk(0, 1, 204800, content="zero", product="SAMPLER HD", extra=timing),
+        Disk(0, 4, 196608, content="zero", product="CARTRIDGE", extra=["removable = yes"]),
+        Disk(1, 0, 204800, content="zero", product="SPARE DISK"),
+        Disk(1, 2, 409600, content="zero", product="BIG DISK"),
+    ]
+    return write_bus(journey, disks, adapters=2, identifier="VBUS SCSI ")
+
+
+def shoot_language(suite, folder, lang, taken):
+    camera = Camera(suite, folder, lang)
+
+    def main_journey(j):
+        config = sampler_bus(j, slow=True)
+        # The images go to C:\Samples of the Wine prefix, so that the pictures show a short path.
+        samples = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Samples")
+        shutil.rmtree(samples, ignore_errors=True)
+        os.makedirs(samples)
+        with open(os.path.join(samples, "bigger.iso"), "wb") as f:
+            f.truncate(204800 * 512 + 2048)
+        suite.delete_registry_key()
+        with j.step("the main window, a source chosen"):
+            k = start(j, config=config, lang=lang)
+            pick_device(k, SOURCE_ADAPTER, 0, SOURCE_DEVICE, 1)
+            camera.form(k, "main-window")
+        with j.step("Disk -> File, all sectors"):
+            select_all(k, 204800)
+            k.set_field(PATH_FIELD, "C:\\Samples\\sampler.iso")
+            camera.form(k, "disk-to-file")
+        with j.step("the progress box"):
+            k.click_control(PROCEED)
+            title = k.text["progress"]
+            k.wait_top(title, quick=True)
+
+            def a_few_percent():
+                snap = k.spy([title, "Kestrova"], quick=True)
+                box = snap.top(title=title)
+                expect(box is not None, "the progress box closed")
+                text = snap.control(box, 1029)["text"].strip().rstrip("%")
+                return (snap, box) if text.isdigit() and int(text) >= 2 else None
+            snap, box = wait_for("the copy to pass 2 %", a_few_percent, 60)
+            camera.shoot("progress", union(snap.main_form()["rect"], box["rect"]))
+            k.click(snap.control(box, 3))
+            wait_idle(k, 20)
+        with j.step("the overwrite question"):
+            k.click_control(PROCEED)
+            camera.message_box(k, "message-overwrite")
+            k.answer_box(IDNO)
+        with j.step("File -> Disk with a bigger file"):
+            set_mode(k, FILE_TO_DISK)
+            pick_device(k, TARGET_ADAPTER, 1, TARGET_DEVICE, 0)
+            select_all(k, 204800)
+            k.set_field(PATH_FIELD, "C:\\Samples\\bigger.iso")
+            camera.form(k, "file-to-disk")
+            k.click_control(PROCEED)
+            camera.message_box(k, "message-bigger")
+            k.answer_box(IDCANCEL)
+        with j.step("Disk -> Disk"):
+            set_mode(k, DISK_TO_DISK)
+            pick_device(k, TARGET_ADAPTER, 1, TARGET_DEVICE, 2)
+            select_all(k, 204800)
+            camera.form(k, "disk-to-disk")
+        with j.step("the buffer size dialog"):
+            k.key("ctrl+b")
+            dialog = camera.dialog(k, k.text["buffer"], "buffer-dialog")
+            k.click(k.spy([k.text["buffer"]]).control(dialog, IDCANCEL))
+            k.wait_gone(k.text["buffer"])
+        with j.step("the About box"):
+            k.key("ctrl+a")
+            camera.dialog(k, k.text["about"], "about-box")
+            k.key("Return")
+            k.wait_gone(k.text["about"])
+        with j.step("the file dialog"):
+            k.key("ctrl+f")
+            camera.dialog(k, "Select a image file", "file-dialog")
+            k.key("Escape")
+            k.wait_gone("Select a image file")
+        with j.step("Quit"):
+            k.click_control(1024)
+            k.expect_exit_zero()
+            shutil.rmtree(samples, ignore_errors=True)
+
+    def failure_journey(j):
+        faulty = Disk(0, 0, 400, product="WORN DISK", extra=["fault = read lba 100 status 04"])
+        config = write_bus(j, [faulty], adapters=1)
+        with j.step("a SCSI failure"):
+            k = start(j, config=config, lang=lang)
+            select_all(k, 400)
+            k.click_control(PROCEED)
+            camera.message_box(k, "message-scsi-failure")
+            k.answer_box(IDOK)
+            k.expect_exit_zero()
+        for aspi, name in (("builtin", "message-no-adapter"), ("none", "message-no-aspi")):
+            with j.step(f"no ASPI layer ({aspi})"):
+                k = j.kestrova(aspi=aspi, lang=lang).start()
+                camera.message_box(k, name)
+                k.answer_box(IDOK)
+                k.expect_exit_zero()
+
+    suite.run(f"screens-{lang}", main_journey)
+    suite.run(f"messages-{lang}", failure_journey)
+    taken += camera.taken
+
+
+def main(argv):
+    if len(argv) != 1:
+        print(__doc__, file=sys.stderr)
+        return 2
+    folder = os.path.abspath(argv[0])
+    os.makedirs(folder, exist_ok=True)
+    taken = []
+    with Suite("screenshots") as suite:
+        for lang in LANGUAGES:
+            shoot_language(suite, folder, lang, taken)
+        failures = suite.failures
+    log(f"{len(taken)} screenshot(s) in {folder}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
