@@ -22,6 +22,8 @@ struct Seen {
     std::string menu;
     std::string dialog;
     std::string proceedKeys;
+    bool icon = false;
+    std::string aboutCaption;
 };
 
 Seen whatTheResourcesSay()
@@ -51,6 +53,18 @@ Seen whatTheResourcesSay()
         if (table[i].cmd == IDM_PROCEED)
             seen.proceedKeys += static_cast<char>(table[i].key);
     DestroyAcceleratorTable(keys);
+
+    /* The icon exists in English only; the class and the About box find it in either language. */
+    seen.icon = LoadIconA(instance, "Kestrova") != nullptr;
+    HWND about = CreateDialogParamA(instance, ABOUT_BOX_NAME, nullptr, nullptr, 0);
+    text[0] = 0;
+    GetWindowTextA(about, text, sizeof text);
+    seen.aboutCaption = text;
+    HWND picture = GetWindow(about, GW_CHILD);
+    while (picture && (GetWindowLongA(picture, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+        picture = GetWindow(picture, GW_HWNDNEXT);
+    seen.icon = seen.icon && picture && SendMessageA(picture, STM_GETICON, 0, 0) != 0;
+    DestroyWindow(about);
     return seen;
 }
 
@@ -60,6 +74,8 @@ void expectLanguage(const Seen &seen, bool french)
     EXPECT_EQ(seen.menu, french ? "Fichier" : "File");
     EXPECT_EQ(seen.dialog, french ? "Param\xE8trage du buffer" : "Buffer settings");
     EXPECT_EQ(seen.proceedKeys, french ? "E" : "P");
+    EXPECT_EQ(seen.aboutCaption, french ? "A propos de Kestrova" : "About Kestrova");
+    EXPECT_TRUE(seen.icon);
 }
 
 } // namespace
