@@ -175,6 +175,10 @@ TEST_F(MainFormTest, ClearingSelectAllGivesZeroAndProceedThenStartsNothing)
         command(IDM_PROCEED, 1);
         EXPECT_EQ(GetFocus(), form) << "Proceed gives the focus back to the form";
         EXPECT_EQ(paints, 0) << "Proceed requests no refresh";
+        /* A size below 0 cannot be typed; were it ever stored, it would move nothing either. */
+        appState.transferSectors = -5;
+        click(IDC_MAIN_PROCEED);
+        appState.transferSectors = 0;
     }
     EXPECT_TRUE(boxes.boxes().empty()) << describe(boxes.boxes().front());
     EXPECT_EQ(appState.progressBox, nullptr);
@@ -207,8 +211,12 @@ TEST_F(MainFormTest, ListChoicesCountOnlyWhenConfirmed)
         const Choices before = choices();
         const int moved = before.selections[row.index] == 1 ? 0 : 1;
 
-        SendDlgItemMessageA(form, row.list, CB_SETCURSEL, moved, 0);
         paints = 0;
+        SendDlgItemMessageA(form, row.list, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+        command(row.list, CBN_SELENDOK);
+        EXPECT_EQ(choices(), before) << "a list without a selection keeps the stored one";
+
+        SendDlgItemMessageA(form, row.list, CB_SETCURSEL, moved, 0);
         command(row.list, CBN_SELCHANGE);
         command(row.list, CBN_DROPDOWN);
         command(row.list, CBN_CLOSEUP);
