@@ -54,3 +54,14 @@ end
 function Table(tbl)
   return {pandoc.RawBlock('ms', '.KS'), tbl, pandoc.RawBlock('ms', '.KE')}
 end
+
+-- Every chapter after the first starts on a new page.
+local chapters = 0
+function Header(h)
+  if h.level == 1 then
+    chapters = chapters + 1
+    if chapters > 1 then
+      return {pandoc.RawBlock('ms', '.bp'), h}
+    end
+  end
+end
