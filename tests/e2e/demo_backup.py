@@ -76,7 +76,7 @@ def main(argv):
             k.click_control(1024)
             k.expect_exit_zero()
 
-    with Suite("demo") as suite:
+    with Suite("demo", leave_registry=True) as suite:
         suite.run("backup", journey)
         failed = bool(suite.failures)
         trace = os.path.join(os.path.dirname(ini), "vbus-trace.log")

@@ -488,8 +488,9 @@ class Journey:
 class Suite:
     """The journeys of one group, run one after the other on one display."""
 
-    def __init__(self, group):
+    def __init__(self, group, leave_registry=False):
         self.group = group
+        self.leave_registry = leave_registry
         self.work = os.path.join(RUN_BUILD, "tests", "e2e", "work", group)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
@@ -557,6 +558,10 @@ class Suite:
             os.killpg(self.holder.pid, signal.SIGKILL)
             self.holder.wait()
             self._desktop_keys(False)
+            if not self.leave_registry:
+                # The journeys change the stored buffer size; the test programs that run after
+                # them find the prefix as a first start would.
+                self.delete_registry_key()
         finally:
             self.display.stop()
         return False
