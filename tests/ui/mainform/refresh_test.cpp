@@ -5,6 +5,7 @@
 #include "form_fixture.h"
 #include "main_form.h"
 #include "resource_ids.h"
+#include "ui_language.h"
 
 namespace {
 
@@ -289,4 +290,32 @@ TEST_F(MainFormTest, NothingIsTouchedAfterTheBuffersAreReleased)
     EXPECT_EQ(appState.transferSectors, 50);
     EXPECT_EQ(appState.mode, TransferMode::DiskToFile);
     EXPECT_EQ(formSnapshot(form), before);
+}
+
+namespace {
+
+/* Loads the strings of one language for the rest of a scope, then the user's again. */
+class ThreadLanguage {
+public:
+    explicit ThreadLanguage(LANGID language)
+    {
+        SetThreadUILanguage(language);
+        SetThreadLocale(MAKELCID(language, SORT_DEFAULT));
+    }
+    ~ThreadLanguage() { applyUiLanguage(); }
+    ThreadLanguage(const ThreadLanguage &) = delete;
+    ThreadLanguage &operator=(const ThreadLanguage &) = delete;
+};
+
+}  // namespace
+
+TEST_F(MainFormTest, DeviceInfoTextInFrench)
+{
+    ThreadLanguage french(kLanguageFrench);
+    deviceInfoText(DeviceRecord{"", 333000, 2048, 5, 1});
+    EXPECT_STREQ(appState.scratchText, "Capacit\xE9: 650.4 MBytes\n333000 sect. (2048 B/sect.)\n(Amovible) CDRom\n");
+    deviceInfoText(DeviceRecord{"", 1000000, 512, 0, 0});
+    EXPECT_STREQ(appState.scratchText, "Capacit\xE9: 488.3 MBytes\n1000000 sect. (512 B/sect.)\nDisque dur\n");
+    deviceInfoText(DeviceRecord{"", 0, 0, 31, 0});
+    EXPECT_STREQ(appState.scratchText, "Capacit\xE9:   0.0 MBytes\n0 sect. (0 B/sect.)\nInconnu\n");
 }
