@@ -10,12 +10,15 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
 
-if [ -z "${KESTROVA_WINE_SESSION:-}" ]; then
-  # Build the viewer first, outside the Wine session.
+if [ -z "${KESTROVA_SCREENSHOTS_BUILT:-}" ]; then
+  # Build the viewer (the only target needed) before the Wine session starts.
   if [ ! -f "$KESTROVA_RUN_BUILD/build.ninja" ]; then
     bash "$here/build.sh"
   fi
   cmake --build "$KESTROVA_RUN_BUILD" --target resources_viewer
+  export KESTROVA_SCREENSHOTS_BUILT=1
+fi
+if [ -z "${KESTROVA_WINE_SESSION:-}" ]; then
   exec "$here/wine-session.sh" "$0" "$@"
 fi
 
@@ -65,7 +68,7 @@ shoot() {  # window language locale
   top=$(( top > margin ? top - margin : 0 ))
   right=$(( right + margin ))
   bottom=$(( bottom + margin ))
-  convert "$work/full.png" -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
+  convert "$work/full.png" -strip -crop "$((right - left))x$((bottom - top))+$left+$top" +repage \
     "$out/resources-$window-$language.png"
   echo "screenshots: docs/screenshots/resources-$window-$language.png"
 }
