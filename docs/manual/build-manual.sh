@@ -24,10 +24,19 @@ export PDFROFF_POSTPROCESSOR_COMMAND="$(command -v gs) -dQUIET -dBATCH -dNOPAUSE
    manual.ms >manual.pdf 2>pdfroff.log) || { cat "$work/pdfroff.log" >&2; exit 1; }
 # groff's warnings are not fatal, but they are worth seeing.
 grep -v '^$' "$work/pdfroff.log" >&2 || true
-# pdfroff leaves an empty page in front of the relocated contents: drop it.
-first=$(pdftotext -f 1 -l 1 "$work/manual.pdf" - | tr -d '[:space:][:digit:]')
-if [ -z "$first" ]; then
-  gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -sPageList=2- \
+# pdfroff's contents pass leaves pages in front of the contents (empty ones, and the pages that
+# hold screenshots, which its blank-page filter keeps): the document starts at the contents.
+pages=$(pdfinfo "$work/manual.pdf" | sed -n 's/^Pages: *//p')
+contents=
+for ((page = 1; page <= pages && page <= 40; page++)); do
+  if pdftotext -f $page -l $page "$work/manual.pdf" - | grep -q 'User Manual.*Contents'; then
+    contents=$page
+    break
+  fi
+done
+[ -n "$contents" ] || { echo "manual: no contents page found" >&2; exit 1; }
+if [ "$contents" -gt 1 ]; then
+  gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE=pdfwrite -sPageList=$contents- \
     -sOutputFile="$work/manual-trimmed.pdf" "$work/manual.pdf"
   mv "$work/manual-trimmed.pdf" "$work/manual.pdf"
 fi

@@ -36,7 +36,7 @@ local function figure(img)
   -- Screen pixels at 96 per inch, never wider than the text.
   local width = math.min(w / 96.0, max_width_in)
   local caption = pandoc.utils.stringify(img.caption)
-  local ms = string.format('.KS\n.PSPIC -C "%s" %.2fi\n', eps, width)
+  local ms = string.format('.KS\n.PSPIC -C "%s" %.2fi\n.sp 0.3v\n', eps, width)
   if caption ~= '' then
     ms = ms .. '.ce 1\n\\fI' .. caption:gsub('\\', '\\[rs]') .. '\\fP\n'
   end
