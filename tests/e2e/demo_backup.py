@@ -87,7 +87,8 @@ def main(argv):
     log("run: no display, so Kestrova ran on a virtual display and was driven like this:")
     log("       chose the demo hard disk 0:0 as the source, Disk -> File, typed "
         f"{SECTORS} sectors and the image path, pressed Proceed, then Quit (exit status 0)")
-    log(f"     source device: {report['info']!r}")
+    info = " ".join(report["info"].split("\n")).strip()
+    log(f"     source device: {info}")
     log(f"     image written: {image} ({os.path.getsize(image)} bytes, equal to the first "
         f"{SECTORS} sectors of {report['disk']})")
     log(f"     screenshot:    {screenshot}")
