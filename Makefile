@@ -27,5 +27,10 @@ dist: setup
 screenshots: setup build
 	@bash scripts/screenshots.sh
 
+# Throughput of the transfers on the virtual bus against a raw copy, in the build tree that runs
+# here (BENCH_MIB, BENCH_ROUNDS; see docs/PERFORMANCE.md). Prints figures; not a test.
+bench: setup
+	@bash scripts/bench.sh
+
 clean:
 	rm -rf build

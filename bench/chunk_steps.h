@@ -1,0 +1,31 @@
+/*
+ * Where the time of a chunk goes: the loop of each direction with the transfer code's own
+ * calls in the direction's order (pump, request(s), percentage, file), a clock read around
+ * each step.
+ */
+#ifndef KESTROVA_BENCH_CHUNK_STEPS_H
+#define KESTROVA_BENCH_CHUNK_STEPS_H
+
+#include <cstdint>
+
+enum class Direction { DiskToFile, FileToDisk, DiskToDisk };
+
+struct StepTimes {
+    double pump = 0;        /* PeekMessage pass that found the queue empty */
+    double request = 0;     /* executeTransfer, every request of the chunk */
+    double percent = 0;     /* percentage and showPercent */
+    double file = 0;        /* the image file's read or write */
+    double total = 0;       /* the whole loop, clock reads included */
+    int64_t chunks = 0;
+    int64_t messages = 0;   /* passes that handled a message */
+};
+
+/* Runs the loop over `sectors` sectors of 512 bytes with a buffer of bufferBlocks * 512 bytes
+   between the devices 0:0 (source) and 0:1 (target) and the file at imagePath. */
+bool timeChunkSteps(Direction direction, int32_t sectors, int32_t bufferBlocks, const char *imagePath,
+                    StepTimes &times);
+
+/* Cost of one read of the clock that the steps use. */
+double clockReadSeconds();
+
+#endif

@@ -1,0 +1,111 @@
+/* The raw copy loops of the floor. */
+#include "raw_copy.h"
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+struct Timer {
+    Pass &pass;
+    double start = nowSeconds(), startCpu = cpuSeconds();
+    explicit Timer(Pass &p) : pass(p) {}
+    void stop()
+    {
+        pass.seconds = nowSeconds() - start;
+        pass.cpu = cpuSeconds() - startCpu;
+    }
+};
+
+bool fail(const char *what)
+{
+    std::printf("!! raw copy: %s (error %lu)\n", what, GetLastError());
+    return false;
+}
+}  // namespace
+
+HANDLE openDiskImage(const char *path)
+{
+    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool readAt(HANDLE file, uint64_t offset, void *buffer, DWORD length)
+{
+    OVERLAPPED at = {};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD done = 0;
+    return ReadFile(file, buffer, length, &done, &at) && done == length;
+}
+
+bool writeAt(HANDLE file, uint64_t offset, const void *buffer, DWORD length)
+{
+    OVERLAPPED at = {};
+    at.Offset = DWORD(offset);
+    at.OffsetHigh = DWORD(offset >> 32);
+    DWORD done = 0;
+    return WriteFile(file, buffer, length, &done, &at) && done == length;
+}
+
+bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, uint64_t bytes, Pass &pass)
+{
+    HANDLE disk = openDiskImage(diskImage);
+    if (disk == INVALID_HANDLE_VALUE)
+        return fail("cannot open the disk image");
+    void *buffer = std::malloc(chunk);
+    bool ok = true;
+    Timer timer(pass);
+    FILE *out = std::fopen(outputPath, "wb");
+    if (!out) {
+        ok = fail("cannot create the output");
+    } else {
+        std::setvbuf(out, nullptr, _IONBF, 0);
+        for (uint64_t done = 0; ok && done < bytes; done += chunk)
+            ok = readAt(disk, done, buffer, DWORD(chunk)) && std::fwrite(buffer, 1, chunk, out) == chunk;
+        std::fclose(out);
+    }
+    timer.stop();
+    std::free(buffer);
+    CloseHandle(disk);
+    return ok || fail("short read or write");
+}
+
+bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, uint64_t bytes, Pass &pass)
+{
+    HANDLE disk = openDiskImage(diskImage);
+    if (disk == INVALID_HANDLE_VALUE)
+        return fail("cannot open the disk image");
+    void *buffer = std::malloc(chunk);
+    bool ok = true;
+    Timer timer(pass);
+    FILE *in = std::fopen(inputPath, "rb");
+    if (!in) {
+        ok = fail("cannot open the input");
+    } else {
+        std::setvbuf(in, nullptr, _IONBF, 0);
+        for (uint64_t done = 0; ok && done < bytes; done += chunk)
+            ok = std::fread(buffer, 1, chunk, in) == chunk && writeAt(disk, done, buffer, DWORD(chunk));
+        std::fclose(in);
+    }
+    timer.stop();
+    std::free(buffer);
+    CloseHandle(disk);
+    return ok || fail("short read or write");
+}
+
+bool rawDiskToDisk(const char *sourceImage, const char *targetImage, size_t chunk, uint64_t bytes, Pass &pass)
+{
+    HANDLE source = openDiskImage(sourceImage);
+    HANDLE target = openDiskImage(targetImage);
+    if (source == INVALID_HANDLE_VALUE || target == INVALID_HANDLE_VALUE)
+        return fail("cannot open the disk images");
+    void *buffer = std::malloc(chunk);
+    bool ok = true;
+    Timer timer(pass);
+    for (uint64_t done = 0; ok && done < bytes; done += chunk)
+        ok = readAt(source, done, buffer, DWORD(chunk)) && writeAt(target, done, buffer, DWORD(chunk));
+    timer.stop();
+    std::free(buffer);
+    CloseHandle(source);
+    CloseHandle(target);
+    return ok || fail("short read or write");
+}

@@ -1,0 +1,24 @@
+/*
+ * The floor the transfers are measured against: plain loops that move the same bytes between
+ * the same files with the same chunk size and the same file functions as the transfer code and
+ * the virtual bus (ReadFile/WriteFile at an offset on the disk image, an unbuffered CRT stream
+ * on the image file), and nothing else.
+ */
+#ifndef KESTROVA_BENCH_RAW_COPY_H
+#define KESTROVA_BENCH_RAW_COPY_H
+
+#include "bench_setup.h"
+#include <cstddef>
+#include <cstdint>
+
+/* Each returns false after printing why when a read or write falls short. */
+bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, uint64_t bytes, Pass &pass);
+bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, uint64_t bytes, Pass &pass);
+bool rawDiskToDisk(const char *sourceImage, const char *targetImage, size_t chunk, uint64_t bytes, Pass &pass);
+
+/* Opens a disk image as the virtual bus does. */
+HANDLE openDiskImage(const char *path);
+bool readAt(HANDLE file, uint64_t offset, void *buffer, DWORD length);
+bool writeAt(HANDLE file, uint64_t offset, const void *buffer, DWORD length);
+
+#endif
