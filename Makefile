@@ -1,5 +1,5 @@
 # Kestrova's front door. `make run` and `make test` install what is missing first.
-.PHONY: all build setup run test clean screenshots screenshots-resources dist
+.PHONY: all build setup run test clean screenshots screenshots-resources dist bench
 
 all: build
 
