@@ -23,6 +23,9 @@ local function eps_size(path)
   return nil
 end
 
+-- Height in inches of each figure placed, by its ms text.
+figure_heights = {}
+
 local function figure(img)
   local name = img.src:gsub('^screenshots/', '')
   local png = shots .. '/' .. name
@@ -41,7 +44,10 @@ local function figure(img)
     ms = ms .. '.ce 1\n\\fI' .. caption:gsub('\\', '\\[rs]') .. '\\fP\n'
   end
   ms = ms .. '.KE\n'
-  return pandoc.RawBlock('ms', ms)
+  local _, h = eps_size(eps)
+  local block = pandoc.RawBlock('ms', ms)
+  figure_heights[ms] = (h or 480) / w * width
+  return block
 end
 
 function Para(para)
@@ -64,4 +70,21 @@ function Header(h)
       return {pandoc.RawBlock('ms', '.bp'), h}
     end
   end
+end
+
+-- A heading directly followed by a figure moves to the next page with it, rather than stay
+-- alone at the foot of a page.
+function Pandoc(doc)
+  local blocks = {}
+  for i, block in ipairs(doc.blocks) do
+    local next_block = doc.blocks[i + 1]
+    if block.t == 'Header' and next_block and next_block.t == 'RawBlock'
+        and figure_heights[next_block.text] then
+      table.insert(blocks, pandoc.RawBlock('ms',
+        string.format('.ne %.2fi', figure_heights[next_block.text] + 0.8)))
+    end
+    table.insert(blocks, block)
+  end
+  doc.blocks = blocks
+  return doc
 end
