@@ -107,8 +107,9 @@ TEST_F(TransferChecks, SectorSizesThatCannotBeCountedAreRefusedBeforeAnythingIsO
         EXPECT_EQ(progress().boxesOpened, 0);
         EXPECT_TRUE(targetUntouched());
         EXPECT_FALSE(fileExists("new.iso"));
-        if (c.copy == copyDiskToFile)
+        if (c.copy == copyDiskToFile) {
             EXPECT_STREQ(appState.imagePath, "new.iso") << "refused before the path is touched";
+        }
         EXPECT_EQ(appState.transferSectors, 16);
     }
 }
