@@ -2,10 +2,15 @@
  *
  * The configuration is read at the first call after the library is loaded, and again at every
  * GetASPI32SupportInfo (a client binds with it once per load), never inside DllMain. A request
- * of a device in asynchronous mode returns SS_PENDING at once; a worker thread of its own
- * carries it out after the configured delay and writes SRB_Status last. The worker holds a
- * reference to this module and to the bus it started on, so FreeLibrary or a new configuration
- * never pulls either from under it; nothing waits for a worker. */
+ * of a device in asynchronous mode returns SS_PENDING at once; a worker of the process's thread
+ * pool carries it out after the configured delay and writes SRB_Status last (pool threads are
+ * reused: creating a thread per request cost far more than the request). The worker holds a
+ * reference to this module, released by the pool once the callback has returned, and to the
+ * bus it started on, so FreeLibrary or a new configuration never pulls either from under it;
+ * nothing waits for a worker. */
+/* The thread pool calls need Vista or later; the bus runs under Wine and on test machines only. */
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
 #include "vbus_bus.h"
 #include "aspi_blocks.h"
 
@@ -61,18 +66,17 @@ struct PendingRequest {
     HMODULE self;
 };
 
-DWORD WINAPI completeLater(void *param)
+void CALLBACK completeLater(PTP_CALLBACK_INSTANCE instance, void *param)
 {
     PendingRequest *job = static_cast<PendingRequest *>(param);
+    /* The module goes only after this function has returned into the pool. */
+    FreeLibraryWhenCallbackReturns(instance, job->self);
     Sleep(job->delayMs);
     uint8_t status = runRequest(*job->bus, job->block);
     traceRequest(*job->bus, job->block, status);
     uint8_t *block = job->block;
-    HMODULE self = job->self;
     delete job;   /* may close the bus's files: before the client learns the request is over */
     publishStatus(block, status);
-    FreeLibraryAndExitThread(self, 0);
-    return 0;
 }
 
 bool startWorker(const std::shared_ptr<Bus> &bus, uint8_t *block, int delayMs)
@@ -82,13 +86,11 @@ bool startWorker(const std::shared_ptr<Bus> &bus, uint8_t *block, int delayMs)
                             reinterpret_cast<LPCSTR>(&completeLater), &self))
         return false;
     PendingRequest *job = new PendingRequest{bus, block, DWORD(delayMs), self};
-    HANDLE thread = CreateThread(nullptr, 64 * 1024, completeLater, job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!thread) {
+    if (!TrySubmitThreadpoolCallback(completeLater, job, nullptr)) {
         delete job;
         FreeLibrary(self);
         return false;
     }
-    CloseHandle(thread);
     return true;
 }
 
