@@ -1,8 +1,9 @@
 /*
- * kestrova_bench FOLDER [MIB [ROUNDS]]: the throughput of the three transfers on the virtual
+ * kestrova_bench FOLDER [MIB [ROUNDS [bus]]]: the throughput of the three transfers on the virtual
  * bus against a raw copy of the same bytes, measured in this one process; then where the time
  * of a chunk goes, the memory of the process, and the bus's own costs. FOLDER receives the
  * bus configuration and the images (MIB MB each, default 1024); the caller removes them.
+ * With "bus" only the loop's steps and the bus's costs are measured.
  */
 #include "app_state.h"
 #include "bench_setup.h"
@@ -138,12 +139,13 @@ std::string transferBusConfig(int64_t mib)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: kestrova_bench FOLDER [MIB [ROUNDS]]\n");
+        std::fprintf(stderr, "usage: kestrova_bench FOLDER [MIB [ROUNDS [bus]]]\n");
         return 2;
     }
     const std::string folder = argv[1];
     const int64_t mib = argc > 2 ? std::atoll(argv[2]) : 1024;
     const int rounds = argc > 3 ? std::atoi(argv[3]) : 3;
+    const bool busOnly = argc > 4 && std::strcmp(argv[4], "bus") == 0;
     const int32_t sectors = int32_t(mib * (1 << 20) / kSectorSize);
     const uint64_t bytes = uint64_t(sectors) * kSectorSize;
     const Paths paths{folder + "\\disk0.img", folder + "\\disk1.img", folder + "\\image.img"};
@@ -166,7 +168,7 @@ int main(int argc, char **argv)
 
     Cell cells[3][3];
     bool ok = true;
-    for (int round = 0; round < rounds && ok; ++round)
+    for (int round = 0; round < rounds && ok && !busOnly; ++round)
         for (int b = 0; b < 3 && ok; ++b)
             for (int d = 0; d < 3 && ok; ++d) {
                 Pass real, raw;
@@ -186,7 +188,8 @@ int main(int argc, char **argv)
     if (!ok)
         return 1;
     const MemoryFigures after = memoryFigures();
-    printThroughput(cells, bytes);
+    if (!busOnly)
+        printThroughput(cells, bytes);
 
     std::printf("\nMemory of the process (MB): at start, bus loaded, after all transfers\n");
     std::printf("  peak working set  %8.1f %8.1f %8.1f   (growth during the transfers %.2f)\n",
@@ -197,10 +200,20 @@ int main(int argc, char **argv)
                 after.peakPagefileMiB - ready.peakPagefileMiB);
     std::printf("  largest I/O buffer 0.06; devices of %lld MB each\n", (long long)mib);
 
-    printSteps(std::min<int32_t>(sectors, (256 << 20) / kSectorSize), paths);
+    if (!busOnly)
+        printSteps(std::min<int32_t>(sectors, (256 << 20) / kSectorSize), paths);
+
+    CallCosts calls;
+    timeLoopCalls(calls);
+    std::printf("\nThe loop's own steps per call (microseconds, wall and process CPU)\n");
+    std::printf("  pump pass on an empty queue (PeekMessageA)   %8.2f %8.2f\n", calls.pumpWall * 1e6,
+                calls.pumpCpu * 1e6);
+    std::printf("  showPercent with a new percentage            %8.2f %8.2f\n", calls.percentChangeWall * 1e6,
+                calls.percentChangeCpu * 1e6);
+    std::printf("  showPercent with the percentage shown        %8.3f\n", calls.percentSameWall * 1e6);
 
     RequestCosts costs;
-    if (!timeRequests(paths.disk0.c_str(), costs)) {
+    if (!timeRequests(paths.disk0.c_str(), bytes, costs)) {
         std::printf("!! request timing failed\n");
         return 1;
     }
@@ -218,7 +231,7 @@ int main(int argc, char **argv)
         const char *completion;
         int delayMs;
         int repeats;
-    } scans[] = {{"immediate", 0, 21}, {"async", 0, 5}, {"async", 1, 3}};
+    } scans[] = {{"immediate", 0, 21}, {"async", 0, 3}, {"async", 1, 2}};
     for (const auto &scan : scans) {
         ScanTimes t;
         if (!timeFullScan(folder, scan.completion, scan.delayMs, scan.repeats, t)) {

@@ -65,7 +65,7 @@ bool timeFullScan(const std::string &folder, const char *completion, int delayMs
     return true;
 }
 
-bool timeRequests(const char *diskImage, RequestCosts &costs)
+bool timeRequests(const char *diskImage, uint64_t diskBytes, RequestCosts &costs)
 {
     const SendASPI32CommandFn send = lookupSendCommand();
     if (!send)
@@ -94,7 +94,7 @@ bool timeRequests(const char *diskImage, RequestCosts &costs)
     if (disk == INVALID_HANDLE_VALUE)
         return false;
     const uint32_t sizes[3] = {4096, 16384, 65536};
-    constexpr uint64_t kSpan = 64ull << 20;
+    const uint64_t kSpan = diskBytes < (64ull << 20) ? diskBytes : 64ull << 20;
     for (int s = 0; s < 3; ++s) {
         const uint32_t bytes = sizes[s], sectors = bytes / 512;
         const int count = int(kSpan / bytes);

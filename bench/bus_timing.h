@@ -2,6 +2,7 @@
 #ifndef KESTROVA_BENCH_BUS_TIMING_H
 #define KESTROVA_BENCH_BUS_TIMING_H
 
+#include <cstdint>
 #include <string>
 
 struct ScanTimes {
@@ -23,7 +24,7 @@ struct RequestCosts {
     double readDirect[3] = {};  /* ReadFile of the same bytes at the same offsets */
 };
 
-/* On the bus loaded now, device 0:0 backed by diskImage. */
-bool timeRequests(const char *diskImage, RequestCosts &costs);
+/* On the bus loaded now, device 0:0 of diskBytes backed by diskImage. */
+bool timeRequests(const char *diskImage, uint64_t diskBytes, RequestCosts &costs);
 
 #endif

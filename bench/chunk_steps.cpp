@@ -93,3 +93,32 @@ bool timeChunkSteps(Direction direction, int32_t sectors, int32_t bufferBlocks, 
         std::fclose(file);
     return ok;
 }
+
+namespace {
+template <typename F>
+void perCall(int count, double &wall, double *cpu, F f)
+{
+    double start = nowSeconds(), startCpu = cpuSeconds();
+    for (int i = 0; i < count; ++i)
+        f(i);
+    wall = (nowSeconds() - start) / count;
+    if (cpu)
+        *cpu = (cpuSeconds() - startCpu) / count;
+}
+}  // namespace
+
+void timeLoopCalls(CallCosts &costs)
+{
+    appState.abortRequested = 0;
+    openProgressBox("Kestrova bench: the loop's own steps");
+    MSG message;
+    while (pumpOneMessage(message))   /* the box's first messages */
+        ;
+    int64_t handled = 0;
+    perCall(20000, costs.pumpWall, &costs.pumpCpu, [&](int) { handled += pumpOneMessage(message); });
+    perCall(2000, costs.percentChangeWall, &costs.percentChangeCpu, [](int i) { showPercent(i % 101); });
+    perCall(200000, costs.percentSameWall, nullptr, [](int) { showPercent(100); });
+    closeProgressBox();
+    if (handled)
+        std::printf("   (%lld messages arrived while the pump was timed)\n", (long long)handled);
+}

@@ -28,4 +28,13 @@ bool timeChunkSteps(Direction direction, int32_t sectors, int32_t bufferBlocks, 
 /* Cost of one read of the clock that the steps use. */
 double clockReadSeconds();
 
+
+
+/* Wall and process CPU seconds per call of the loop's own steps, the progress box open. */
+struct CallCosts {
+    double pumpWall = 0, pumpCpu = 0;                  /* pump pass on an empty queue */
+    double percentChangeWall = 0, percentChangeCpu = 0; /* showPercent with a new value */
+    double percentSameWall = 0;                        /* showPercent with the value shown */
+};
+void timeLoopCalls(CallCosts &costs);
 #endif
