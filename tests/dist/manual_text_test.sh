@@ -21,6 +21,8 @@ literals() {
   # Messages, formats and questions of the program's code.
   grep -h -v '^ *#\|static_assert' "$root"/src/{transfer,scsi,settings,shell}/*.cpp |
     grep -o '"\([^"\\]\|\\.\)*"' | sed 's/^"//; s/"$//' | grep ' ' | grep '[A-Za-z]'
+  # Texts that both languages share.
+  sed -n 's/^#define [A-Z_0-9]* *"\(.*\)" *$/\1/p' "$root"/src/resources/*.rc
   for rc in "$root"/src/resources/en/*.rc "$root"/src/resources/fr/*.rc; do
     # The string table.
     sed -n '/^STRINGTABLE/,/^END/s/^ *[A-Z_0-9]* *"\(.*\)" *$/\1/p' "$rc"
