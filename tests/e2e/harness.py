@@ -14,11 +14,13 @@ the failure names the journey and the step.
 import contextlib
 import json
 import os
+import queue
 import random
 import shutil
 import signal
 import subprocess
 import sys
+import threading
 import time
 import traceback
 
@@ -375,9 +377,17 @@ class Kestrova:
     def wait_message_box(self, timeout=10.0):
         return wait_for("a message box", lambda: self.spy().message_box(), timeout)
 
-    def wait_top(self, title, timeout=10.0, cls="#32770", quick=False):
-        return wait_for(f"the window \"{title}\"", lambda: self.spy([title], quick).top(cls=cls, title=title),
-                        timeout)
+    def wait_top(self, title, timeout=10.0, cls="#32770", quick=False, front=True):
+        """Waits for a window and, unless front is False, for it to be in front with the keyboard
+        focus inside it, so that keys pressed next reach it."""
+        def shown():
+            snap = self.spy([title], quick)
+            top = snap.top(cls=cls, title=title)
+            if top and front and not (snap.foreground == top["hwnd"] and
+                                      any(w["hwnd"] == snap.focus for w in [top] + snap.children(top))):
+                return None
+            return top
+        return wait_for(f"the window \"{title}\"" + (" in front" if front else ""), shown, timeout)
 
     def wait_gone(self, title, timeout=10.0, cls="#32770"):
         wait_for(f"the window \"{title}\" to close", lambda: self.spy([title]).top(cls=cls, title=title) is None,
@@ -385,12 +395,17 @@ class Kestrova:
 
     def activate(self):
         """Clicks the main form's caption, as a person does to bring the window back to the front."""
-        form = self.spy(["Kestrova"]).main_form()
-        expect(form is not None, "the main form is not on screen")
-        left, top, right, bottom = form["rect"]
-        self.click_at(left + 80, top + 10)
-        wait_for("the main form to be in front", lambda: (lambda s: s.foreground == s.main_form()["hwnd"])(
-            self.spy(["Kestrova"])), 5)
+        def in_front():
+            snap = self.spy(["Kestrova"], quick=True)
+            form = snap.main_form()
+            expect(form is not None, "the main form is not on screen")
+            if snap.foreground == form["hwnd"]:
+                return True
+            left, top, right, bottom = form["rect"]
+            self.click_at(left + 80, top + 10)
+            time.sleep(0.5)
+            return False
+        wait_for("the main form to be in front", in_front, 15)
 
     def no_message_box(self):
         box = self.spy().message_box()
@@ -423,7 +438,7 @@ class Kestrova:
         self.key("End", "shift+Home", "BackSpace")
         if text:
             self.type_text(text)
-        wait_for(f"field {control_id} to read {text!r}", lambda: self.field_text(control_id) == text, 5)
+        wait_for(f"field {control_id} to read {text!r}", lambda: self.field_text(control_id) == text, 10)
 
     def choose_in_list(self, control_id, index):
         """Opens a drop-down list of the main form with the mouse, moves to an entry with the keys
@@ -440,10 +455,10 @@ class Kestrova:
         expect(combo["enabled"], f"{name} is disabled")
         expect(0 <= index < len(combo["items"]), f"{name} has no entry {index}: {combo['items']}")
         self.click(combo)
-        wait_for(f"{name} to drop down", lambda: look().get("dropped") == 1, 5)
+        wait_for(f"{name} to drop down", lambda: look().get("dropped") == 1, 10)
         self.key("Home", *(["Down"] * index), "Return")
         wait_for(f"{name} to show entry {index}",
-                 lambda: (lambda c: c.get("dropped") == 0 and c["sel"] == index)(look()), 5)
+                 lambda: (lambda c: c.get("dropped") == 0 and c["sel"] == index)(look()), 10)
 
     def answer_box(self, button):
         """Clicks a button of the message box on screen: by its text, or by its id (IDYES ...),
@@ -506,18 +521,63 @@ class Suite:
                                 stdin=subprocess.DEVNULL)
         return result.returncode, result.stdout.decode("utf-8", "replace")
 
+    def _start_spy(self):
+        """winspy in serve mode: it answers every look at the screen, and it stays in the desktop
+        from the start, so that the desktop is created once, before any journey, and is not
+        closed and reopened between two programs."""
+        self.spy_process = subprocess.Popen([LOADER, os.path.join(HELPERS, "winspy.exe"), "serve"],
+                                            env=self.display.x_env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                            stderr=subprocess.DEVNULL, start_new_session=True)
+        self.spy_lines = queue.Queue()
+
+        def pump(stream, lines):
+            for line in stream:
+                lines.put(line.decode("utf-8", "replace"))
+            lines.put(None)
+        threading.Thread(target=pump, args=(self.spy_process.stdout, self.spy_lines), daemon=True).start()
+        self._spy_answer(60, restart=False)
+
+    def _stop_spy(self):
+        if getattr(self, "spy_process", None):
+            try:
+                os.killpg(self.spy_process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.spy_process.wait()
+            self.spy_process = None
+
+    def _spy_answer(self, timeout, restart=True):
+        lines = []
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                line = self.spy_lines.get(timeout=max(0.01, deadline - time.monotonic()))
+            except queue.Empty:
+                line = False
+            if line is None or line is False:
+                self._stop_spy()
+                if restart:
+                    self._start_spy()
+                raise RuntimeError("winspy did not answer" if line is False else "winspy ended")
+            if line.startswith('{"end": '):
+                return int(line[8:].strip().rstrip("}")), lines
+            lines.append(line)
+
+    def _spy_request(self, *args, timeout=15):
+        self.spy_process.stdin.write(("\t".join(args) + "\n").encode("utf-8"))
+        self.spy_process.stdin.flush()
+        return self._spy_answer(timeout)
+
     def spy(self, titles=(), quick=False):
         args = [a for title in titles for a in ("--title", title)] + (["--quick"] if quick else [])
-        status, out = self.wine(os.path.join(HELPERS, "winspy.exe"), *args, timeout=15)
-        if status != 0:
-            raise RuntimeError(f"winspy failed with status {status}")
-        return Snapshot(out.splitlines())
+        status, lines = self._spy_request("list", *args)
+        return Snapshot(lines)
 
     def registry_values(self, key=REGISTRY_KEY):
-        status, out = self.wine(os.path.join(HELPERS, "winspy.exe"), "reg", key)
+        status, lines = self._spy_request("reg", key)
         if status != 0:
             return None
-        return {v["name"]: v for v in map(json.loads, filter(str.strip, out.splitlines()))}
+        return {v["name"]: v for v in map(json.loads, filter(str.strip, lines))}
 
     def delete_registry_key(self, key=REGISTRY_KEY):
         self.wine("reg", "delete", key, "/f")
@@ -544,19 +604,13 @@ class Suite:
         install_caption_fonts()
         self.display.start()
         self._desktop_keys(True)
-        # One program of the suite stays in the desktop from the start, so that the desktop is
-        # created once, before any journey, and is not closed and reopened between programs.
-        self.holder = subprocess.Popen([LOADER, os.path.join(HELPERS, "winspy.exe"), "hold"], env=self.display.x_env(),
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                       start_new_session=True)
-        self.holder.stdout.readline()
+        self._start_spy()
         wait_for("the Wine desktop window", self.display.find_desktop_window, 30)
         return self
 
     def __exit__(self, *exc):
         try:
-            os.killpg(self.holder.pid, signal.SIGKILL)
-            self.holder.wait()
+            self._stop_spy()
             self._desktop_keys(False)
             if not self.leave_registry:
                 # The journeys change the stored buffer size; the test programs that run after

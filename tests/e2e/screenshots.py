@@ -46,8 +46,8 @@ class Camera:
         self.shoot(name, box[0]["rect"])
         return box
 
-    def dialog(self, k, title, name):
-        dialog = k.wait_top(title)
+    def dialog(self, k, title, name, front=True):
+        dialog = k.wait_top(title, front=front)
         self.shoot(name, dialog["rect"])
         return dialog
 
@@ -86,7 +86,7 @@ def shoot_language(suite, folder, lang, taken):
         with j.step("the progress box"):
             k.click_control(PROCEED)
             title = k.text["progress"]
-            k.wait_top(title, quick=True)
+            k.wait_top(title, quick=True, front=False)
 
             def a_few_percent():
                 snap = k.spy([title, "Kestrova"], quick=True)
@@ -118,7 +118,7 @@ def shoot_language(suite, folder, lang, taken):
             camera.form(k, "disk-to-disk")
         with j.step("the buffer size dialog"):
             k.key("ctrl+b")
-            dialog = camera.dialog(k, k.text["buffer"], "buffer-dialog")
+            dialog = camera.dialog(k, k.text["buffer"], "buffer-dialog", front=False)
             k.click(k.spy([k.text["buffer"]]).control(dialog, IDCANCEL))
             k.wait_gone(k.text["buffer"])
         with j.step("the About box"):

@@ -7,7 +7,8 @@
  *   winspy.exe --title T  only the top-level windows titled T (repeatable) and their children
  *   winspy.exe --quick    sends no message: texts of edit fields and lists, check marks and
  *                         selections are left out (for a program busy copying)
- *   winspy.exe hold       stays in the desktop (and so keeps it open) until it is ended
+ *   winspy.exe serve      answers requests (the arguments above, tab-separated) read from its
+ *                         standard input, each answer ending in {"end": STATUS}
  *   winspy.exe reg KEY    the values of a registry key (HKLM\... or HKCU\...), one a line:
  *                         name, type, and data (text for REG_SZ, hexadecimal bytes otherwise);
  *                         exit status 1 when the key does not exist
@@ -238,26 +239,18 @@ int printRegistryKey(const wchar_t *path) {
     return 0;
 }
 
-}  // namespace
 
-int main() {
-    int argc = 0;
-    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argc >= 2 && lstrcmpiW(argv[1], L"hold") == 0) {
-        /* Keeps the desktop it runs in open between two programs of the journeys. */
-        GetDesktopWindow();
-        std::printf("holding\n");
-        std::fflush(stdout);
-        Sleep(INFINITE);
+/* One request: a listing (with its options) or a registry key; returns the exit status. */
+int runRequest(const std::vector<std::wstring> &args) {
+    if (args.size() >= 2 && lstrcmpiW(args[0].c_str(), L"reg") == 0) {
+        return printRegistryKey(args[1].c_str());
     }
-    if (argc >= 3 && lstrcmpiW(argv[1], L"reg") == 0) {
-        int status = printRegistryKey(argv[2]);
-        std::fflush(stdout);
-        return status;
-    }
-    for (int i = 1; i < argc; ++i) {
-        if (lstrcmpiW(argv[i], L"--title") == 0 && i + 1 < argc) onlyTitles.push_back(argv[++i]);
-        if (lstrcmpiW(argv[i], L"--quick") == 0) quick = true;
+    onlyTitles.clear();
+    quick = false;
+    busyThreads.clear();
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (lstrcmpiW(args[i].c_str(), L"--title") == 0 && i + 1 < args.size()) onlyTitles.push_back(args[++i]);
+        else if (lstrcmpiW(args[i].c_str(), L"--quick") == 0) quick = true;
     }
     HWND foreground = GetForegroundWindow();
     GUITHREADINFO thread{};
@@ -270,6 +263,51 @@ int main() {
                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(foreground)),
                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(focus)));
     EnumWindows(printTopLevel, 0);
-    std::fflush(stdout);
     return 0;
+}
+
+/* serve: one request a line on the standard input, its words separated by tabs, in UTF-8; each
+ * answer ends with a line {"end": STATUS}. A Wine program takes a while to start, so the
+ * journeys keep one of these running instead of starting one per look at the screen. It also
+ * keeps the desktop it runs in open between two programs. */
+void serve() {
+    GetDesktopWindow();
+    std::printf("{\"end\": 0}\n");
+    std::fflush(stdout);
+    char line[4096];
+    while (std::fgets(line, sizeof line, stdin)) {
+        std::vector<std::wstring> args;
+        char *word = line;
+        for (char *p = line;; ++p) {
+            if (*p == '\t' || *p == '\n' || *p == '\r' || *p == '\0') {
+                char end = *p;
+                *p = '\0';
+                if (*word) {
+                    wchar_t wide[1024];
+                    int n = MultiByteToWideChar(CP_UTF8, 0, word, -1, wide, 1024);
+                    args.push_back(n > 0 ? wide : L"");
+                }
+                word = p + 1;
+                if (end == '\0' || end == '\n') break;
+            }
+        }
+        int status = runRequest(args);
+        std::printf("{\"end\": %d}\n", status);
+        std::fflush(stdout);
+    }
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argc >= 2 && lstrcmpiW(argv[1], L"serve") == 0) {
+        serve();
+        return 0;
+    }
+    std::vector<std::wstring> args(argv + 1, argv + argc);
+    int status = runRequest(args);
+    std::fflush(stdout);
+    return status;
 }
