@@ -29,13 +29,46 @@ bool fileSize(HANDLE h, uint64_t &size)
     return true;
 }
 
+/*
+ * Positioned reads and writes go through the file pointer, under one lock (asynchronous
+ * requests run on several threads). A read or write given an OVERLAPPED offset would be as
+ * atomic, but it also reports its completion for a completion port, which under Wine is a
+ * round trip to the server on every request: most of a 64 KB request's cost.
+ */
+CRITICAL_SECTION &imageLock()
+{
+    static CRITICAL_SECTION *lock = [] {
+        static CRITICAL_SECTION section;
+        InitializeCriticalSection(&section);
+        return &section;
+    }();
+    return *lock;
+}
+
+bool seekTo(HANDLE h, uint64_t offset)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    return SetFilePointerEx(h, at, nullptr, FILE_BEGIN) != 0;
+}
+
 bool writeAt(HANDLE h, uint64_t offset, const uint8_t *data, uint32_t length)
 {
-    OVERLAPPED ov = {};
-    ov.Offset = DWORD(offset);
-    ov.OffsetHigh = DWORD(offset >> 32);
     DWORD done = 0;
-    return WriteFile(h, data, length, &done, &ov) && done == length;
+    EnterCriticalSection(&imageLock());
+    bool ok = seekTo(h, offset) && WriteFile(h, data, length, &done, nullptr) && done == length;
+    LeaveCriticalSection(&imageLock());
+    return ok;
+}
+
+/* Bytes read at offset into got; past the end of the file nothing arrives, which is no error. */
+bool readAt(HANDLE h, uint64_t offset, uint8_t *buffer, uint32_t length, DWORD &got)
+{
+    got = 0;
+    EnterCriticalSection(&imageLock());
+    bool ok = seekTo(h, offset) && (ReadFile(h, buffer, length, &got, nullptr) || GetLastError() == ERROR_HANDLE_EOF);
+    LeaveCriticalSection(&imageLock());
+    return ok;
 }
 
 /* A new image: sparse at the device's size, or every sector stamped with its address. */
@@ -128,17 +161,8 @@ bool openImage(Device &d, std::string &error)
 bool readSectors(Device &d, uint64_t lba, uint8_t *buffer, uint32_t length)
 {
     DWORD got = 0;
-    if (d.file != INVALID_HANDLE_VALUE && length > 0) {
-        uint64_t offset = lba * d.sectorSize;
-        OVERLAPPED ov = {};
-        ov.Offset = DWORD(offset);
-        ov.OffsetHigh = DWORD(offset >> 32);
-        if (!ReadFile(d.file, buffer, length, &got, &ov)) {
-            if (GetLastError() != ERROR_HANDLE_EOF)
-                return false;
-            got = 0;
-        }
-    }
+    if (d.file != INVALID_HANDLE_VALUE && length > 0 && !readAt(d.file, lba * d.sectorSize, buffer, length, got))
+        return false;
     if (got < length)
         memset(buffer + got, 0, length - got);
     return true;
