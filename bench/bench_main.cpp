@@ -211,6 +211,10 @@ int main(int argc, char **argv)
     std::printf("  showPercent with a new percentage            %8.2f %8.2f\n", calls.percentChangeWall * 1e6,
                 calls.percentChangeCpu * 1e6);
     std::printf("  showPercent with the percentage shown        %8.3f\n", calls.percentSameWall * 1e6);
+    std::printf("  for comparison: PeekMessageA PM_NOYIELD      %8.2f %8.2f\n", calls.peekNoYieldWall * 1e6,
+                calls.peekNoYieldCpu * 1e6);
+    std::printf("  for comparison: GetQueueStatus               %8.2f %8.2f\n", calls.queueStatusWall * 1e6,
+                calls.queueStatusCpu * 1e6);
 
     RequestCosts costs;
     if (!timeRequests(paths.disk0.c_str(), bytes, costs)) {

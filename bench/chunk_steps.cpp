@@ -116,6 +116,10 @@ void timeLoopCalls(CallCosts &costs)
         ;
     int64_t handled = 0;
     perCall(20000, costs.pumpWall, &costs.pumpCpu, [&](int) { handled += pumpOneMessage(message); });
+    perCall(20000, costs.peekNoYieldWall, &costs.peekNoYieldCpu,
+            [&](int) { handled += PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD); });
+    perCall(20000, costs.queueStatusWall, &costs.queueStatusCpu,
+            [&](int) { handled += GetQueueStatus(QS_ALLINPUT) != 0; });
     perCall(2000, costs.percentChangeWall, &costs.percentChangeCpu, [](int i) { showPercent(i % 101); });
     perCall(200000, costs.percentSameWall, nullptr, [](int) { showPercent(100); });
     closeProgressBox();

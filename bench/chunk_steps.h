@@ -35,6 +35,9 @@ struct CallCosts {
     double pumpWall = 0, pumpCpu = 0;                  /* pump pass on an empty queue */
     double percentChangeWall = 0, percentChangeCpu = 0; /* showPercent with a new value */
     double percentSameWall = 0;                        /* showPercent with the value shown */
+    /* For comparison, other ways of asking an empty queue (the loop does not use them). */
+    double peekNoYieldWall = 0, peekNoYieldCpu = 0;    /* PeekMessageA with PM_REMOVE | PM_NOYIELD */
+    double queueStatusWall = 0, queueStatusCpu = 0;    /* GetQueueStatus(QS_ALLINPUT) */
 };
 void timeLoopCalls(CallCosts &costs);
 #endif

@@ -28,22 +28,23 @@ HANDLE openDiskImage(const char *path)
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+/* As the virtual bus moves sectors: the file pointer set, then one read or write. */
 bool readAt(HANDLE file, uint64_t offset, void *buffer, DWORD length)
 {
-    OVERLAPPED at = {};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
     DWORD done = 0;
-    return ReadFile(file, buffer, length, &done, &at) && done == length;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, buffer, length, &done, nullptr) &&
+           done == length;
 }
 
 bool writeAt(HANDLE file, uint64_t offset, const void *buffer, DWORD length)
 {
-    OVERLAPPED at = {};
-    at.Offset = DWORD(offset);
-    at.OffsetHigh = DWORD(offset >> 32);
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
     DWORD done = 0;
-    return WriteFile(file, buffer, length, &done, &at) && done == length;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && WriteFile(file, buffer, length, &done, nullptr) &&
+           done == length;
 }
 
 bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, uint64_t bytes, Pass &pass)

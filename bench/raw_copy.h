@@ -1,7 +1,7 @@
 /*
  * The floor the transfers are measured against: plain loops that move the same bytes between
  * the same files with the same chunk size and the same file functions as the transfer code and
- * the virtual bus (ReadFile/WriteFile at an offset on the disk image, an unbuffered CRT stream
+ * the virtual bus (SetFilePointerEx then ReadFile/WriteFile on the disk image, an unbuffered CRT stream
  * on the image file), and nothing else.
  */
 #ifndef KESTROVA_BENCH_RAW_COPY_H
