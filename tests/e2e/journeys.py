@@ -144,12 +144,12 @@ def journey_backup_restore_copy(j):
         quit_with_button(k)
 
 
-def journey_abort(j):
+def journey_abort(j, lang="en"):
     slow = Disk(0, 0, 4001, seed=5, product="SLOW DISK", extra=["completion = async", "delay_ms = 150"])
     config = write_bus(j, [slow], adapters=1)
     j.suite.delete_registry_key()   # the default buffer of 16 KB: 126 chunks of 150 ms
-    with j.step("start on a slow asynchronous disk"):
-        k = start(j, config=config)
+    with j.step(f"start on a slow asynchronous disk ({lang})"):
+        k = start(j, config=config, lang=lang)
     with j.step("Disk -> File of the whole disk"):
         select_all(k, 4001)
         k.set_field(PATH_FIELD, "aborted.img")
@@ -161,6 +161,7 @@ def journey_abort(j):
         expect(description.startswith("Kestrova is Writing:   2.0 Mbytes \n(4001 sectors, 512 bytes/sector)\nto  file "),
                f"progress text: {description!r}")
         expect_equal(snap.main_form()["enabled"], 0, "main form enabled while the box is open")
+        expect(not snap.top(title=k.text["progress"])["style"] & 0x00080000, "the progress box has a close box")
 
         def percent():
             snap = k.spy([k.text["progress"]], quick=True)
@@ -359,7 +360,8 @@ def journey_no_aspi(j):
 
 GROUPS = {
     "transfers": [("backup_restore_copy", journey_backup_restore_copy)],
-    "abort_and_failure": [("abort", journey_abort), ("scsi_failure", journey_scsi_failure)],
+    "abort_and_failure": [("abort", journey_abort), ("abort_fr", lambda j: journey_abort(j, "fr")),
+                          ("scsi_failure", journey_scsi_failure)],
     "keys": [("keys", journey_keys)],
     "french": [("french", journey_french)],
     "no_aspi": [("no_aspi", journey_no_aspi)],
