@@ -601,6 +601,9 @@ class Suite:
         for needed in (EXE, os.path.join(HELPERS, "winspy.exe")):
             if not os.path.exists(needed):
                 raise SystemExit(f"e2e: {needed} is missing: build first")
+        # ctest ends a test that runs too long with SIGTERM: leave through the same clean-up
+        # (programs, display, registry keys) as any other ending.
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
         install_caption_fonts()
         self.display.start()
         self._desktop_keys(True)
