@@ -194,7 +194,9 @@ void onSizeChanged(HWND form)
 {
     if (!appState.scratchText)
         return;
-    SendDlgItemMessageA(form, IDC_MAIN_SIZE, WM_GETTEXT, kSizeFieldChars + 1,
+    /* The whole text: WM_SETTEXT puts more than the typing limit into the field, and a number
+       read cut short would differ from the one the field shows. */
+    SendDlgItemMessageA(form, IDC_MAIN_SIZE, WM_GETTEXT, kScratchTextSize,
                         reinterpret_cast<LPARAM>(appState.scratchText));
     SizeText typed = parseSizeText(appState.scratchText);
     int64_t size = typed.found ? typed.value : appState.transferSectors;   /* an empty field keeps the size */
