@@ -3,14 +3,14 @@
 # native dd for reference, the memory of the process and the bus's own costs. Not a test: it
 # prints figures and judges nothing. BENCH_MIB (default 1024) is the size of each disk,
 # BENCH_ROUNDS (default 3) the rounds per figure. Needs about 3 x BENCH_MIB MB of free disk
-# space in the build folder; the images are removed afterwards. BENCH_PARTS=bus measures only the
+# space in the build folder; the images are removed afterwards. BENCH_ONLY=bus measures only the
 # loop's steps and the bus (no transfers, no dd).
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
 mib=${BENCH_MIB:-1024}
 rounds=${BENCH_ROUNDS:-3}
-parts=${BENCH_PARTS:-all}
+only=${BENCH_ONLY:-all}
 
 if [ ! -f "$KESTROVA_RUN_BUILD/build.ninja" ]; then
   toolchain=mingw64-toolchain.cmake
@@ -38,10 +38,10 @@ echo "bench: $($KESTROVA_WINE_LOADER --version), $KESTROVA_WINE_ARCH build, disk
 "$here/wine-session.sh" bash -c '
   "$KESTROVA_WINE_LOADER" reg add "HKCU\\Software\\Wine\\AppDefaults\\kestrova_bench.exe\\X11 Driver" \
     /v Managed /d N /f >/dev/null 2>&1
-  "$0" "$1" "$2" "$3" "$4" "$5"' "$here/winerun.sh" "$exe" "$(kestrova_winpath "$work")" "$mib" "$rounds" "$parts"
+  "$0" "$1" "$2" "$3" "$4" "$5"' "$here/winerun.sh" "$exe" "$(kestrova_winpath "$work")" "$mib" "$rounds" "$only"
 status=$?
 [ $status -eq 0 ] || { echo "bench: the benchmark program failed (status $status)" >&2; exit $status; }
-[ "$parts" = bus ] && exit 0
+[ "$only" = bus ] && exit 0
 
 # Native dd over the same images (still in the page cache), for reference.
 echo
