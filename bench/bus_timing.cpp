@@ -76,11 +76,11 @@ bool timeRequests(const char *diskImage, uint64_t diskBytes, RequestCosts &costs
 
     costs.sendEmpty = perCall(kCalls, [&](int i) {
         SRB_ExecSCSICmd request;
-        buildTransferRequest(request, TransferDirection::Read, 0, 0, uint32_t(i), 0, buffer, 0);
+        buildTransferRequest(request, TransferDirection::Read, 0, 0, uint32_t(i % 1024), 0, buffer, 0);
         ok = ok && send(&request) == SS_COMP;
     });
     costs.executeEmpty = perCall(kCalls, [&](int i) {
-        ok = ok && executeTransfer(send, TransferDirection::Read, 0, 0, uint32_t(i), 0, buffer, 0) == SS_COMP;
+        ok = ok && executeTransfer(send, TransferDirection::Read, 0, 0, uint32_t(i % 1024), 0, buffer, 0) == SS_COMP;
     });
     costs.deviceType = perCall(kCalls, [&](int) {
         SRB_GDEVBlock request;
