@@ -24,15 +24,6 @@ fi
 
 viewer="$KESTROVA_RUN_BUILD/tests/resources_viewer.exe"
 
-# The Wine build here does not find its own fonts in its data folder: without them "MS Sans
-# Serif" falls back to a wider font (texts get clipped) and the caption buttons, drawn with
-# Marlett, show letters. Copied into the prefix's Fonts folder, they are used.
-fonts_dir="$WINEPREFIX/drive_c/windows/Fonts"
-if [ -d /usr/share/wine/fonts ] && [ -d "$fonts_dir" ]; then
-  for font in /usr/share/wine/fonts/*; do
-    [ -e "$fonts_dir/${font##*/}" ] || cp "$font" "$fonts_dir/"
-  done
-fi
 out="$KESTROVA_ROOT/docs/screenshots"
 mkdir -p "$out"
 work=$(mktemp -d)

@@ -52,5 +52,14 @@ kestrova_wine_prefix() {
     # the DLL search, so with wnaspi32=n the virtual bus on the PATH would never be found. Without
     # the placeholder the search reaches the PATH, and wnaspi32=b still loads Wine's own library.
     rm -f "$WINEPREFIX/drive_c/windows/system32/wnaspi32.dll" "$WINEPREFIX/drive_c/windows/syswow64/wnaspi32.dll"
+    # This Wine does not find its own fonts in its data folder: without them "MS Sans Serif"
+    # falls back to a wider font (labels get clipped) and the caption buttons, drawn with
+    # Marlett, show letters. Copied into the prefix's Fonts folder, they are used.
+    local fonts_dir="$WINEPREFIX/drive_c/windows/Fonts" font
+    if [ -d /usr/share/wine/fonts ] && [ -d "$fonts_dir" ]; then
+      for font in /usr/share/wine/fonts/*; do
+        [ -e "$fonts_dir/${font##*/}" ] || cp "$font" "$fonts_dir/"
+      done
+    fi
   ) 9>"$KESTROVA_RUN_BUILD/.wineprefix.lock"
 }

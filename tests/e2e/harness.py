@@ -133,19 +133,6 @@ def wine_builtin_dir():
     raise JourneyFailed("Wine's own wnaspi32.dll was not found")
 
 
-def install_caption_fonts():
-    """Wine draws the caption buttons with its Marlett font and the captions with Tahoma. This
-    Wine looks for them only in the prefix's Fonts folder, so the journeys put Debian's copies
-    (package fonts-wine) there; without them the screenshots show letters in the close boxes."""
-    fonts = os.path.join(os.environ.get("WINEPREFIX", ""), "drive_c", "windows", "Fonts")
-    if not os.path.isdir(fonts):
-        return
-    for name in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
-        source = os.path.join("/usr/share/wine/fonts", name)
-        if os.path.exists(source) and not os.path.exists(os.path.join(fonts, name)):
-            shutil.copyfile(source, os.path.join(fonts, name))
-
-
 class Window(dict):
     """One line of winspy: a window with its class, id, text, rect, check, sel, items ..."""
 
@@ -604,7 +591,6 @@ class Suite:
         # ctest ends a test that runs too long with SIGTERM: leave through the same clean-up
         # (programs, display, registry keys) as any other ending.
         signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
-        install_caption_fonts()
         self.display.start()
         self._desktop_keys(True)
         self._start_spy()
