@@ -1,5 +1,7 @@
 /* The raw copy loops of the floor. */
 #include "raw_copy.h"
+#include "progress_box.h"
+#include "transfer_loop.h"
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +15,35 @@ struct Timer {
         pass.seconds = nowSeconds() - start;
         pass.cpu = cpuSeconds() - startCpu;
     }
+};
+
+/* The transfer loop's pump pass and percentage display, or nothing. */
+class LoopCalls {
+public:
+    explicit LoopCalls(bool on) : on_(on)
+    {
+        if (on_)
+            openProgressBox("Kestrova bench: raw copy with the loop's calls");
+    }
+    ~LoopCalls()
+    {
+        if (on_)
+            closeProgressBox();
+    }
+    LoopCalls(const LoopCalls &) = delete;
+    LoopCalls &operator=(const LoopCalls &) = delete;
+
+    /* True when this pass handled a message, and so moves no chunk. */
+    bool messageFirst() { return on_ && pumpOneMessage(message_); }
+    void percent(uint64_t done, uint64_t bytes)
+    {
+        if (on_)
+            showPercent(int(done * 100 / bytes));
+    }
+
+private:
+    bool on_;
+    MSG message_ = {};
 };
 
 bool fail(const char *what)
@@ -47,7 +78,8 @@ bool writeAt(HANDLE file, uint64_t offset, const void *buffer, DWORD length)
            done == length;
 }
 
-bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, uint64_t bytes, Pass &pass)
+bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, uint64_t bytes, bool loopCalls,
+                   Pass &pass)
 {
     HANDLE disk = openDiskImage(diskImage);
     if (disk == INVALID_HANDLE_VALUE)
@@ -60,8 +92,15 @@ bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, 
         ok = fail("cannot create the output");
     } else {
         std::setvbuf(out, nullptr, _IONBF, 0);
-        for (uint64_t done = 0; ok && done < bytes; done += chunk)
-            ok = readAt(disk, done, buffer, DWORD(chunk)) && std::fwrite(buffer, 1, chunk, out) == chunk;
+        LoopCalls calls(loopCalls);
+        for (uint64_t done = 0; ok && done < bytes;) {
+            if (calls.messageFirst())
+                continue;
+            ok = readAt(disk, done, buffer, DWORD(chunk));
+            calls.percent(done, bytes);
+            ok = ok && std::fwrite(buffer, 1, chunk, out) == chunk;
+            done += chunk;
+        }
         std::fclose(out);
     }
     timer.stop();
@@ -70,7 +109,8 @@ bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, 
     return ok || fail("short read or write");
 }
 
-bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, uint64_t bytes, Pass &pass)
+bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, uint64_t bytes, bool loopCalls,
+                   Pass &pass)
 {
     HANDLE disk = openDiskImage(diskImage);
     if (disk == INVALID_HANDLE_VALUE)
@@ -83,8 +123,14 @@ bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, u
         ok = fail("cannot open the input");
     } else {
         std::setvbuf(in, nullptr, _IONBF, 0);
-        for (uint64_t done = 0; ok && done < bytes; done += chunk)
+        LoopCalls calls(loopCalls);
+        for (uint64_t done = 0; ok && done < bytes;) {
+            if (calls.messageFirst())
+                continue;
             ok = std::fread(buffer, 1, chunk, in) == chunk && writeAt(disk, done, buffer, DWORD(chunk));
+            done += chunk;
+            calls.percent(done, bytes);
+        }
         std::fclose(in);
     }
     timer.stop();
@@ -93,7 +139,8 @@ bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, u
     return ok || fail("short read or write");
 }
 
-bool rawDiskToDisk(const char *sourceImage, const char *targetImage, size_t chunk, uint64_t bytes, Pass &pass)
+bool rawDiskToDisk(const char *sourceImage, const char *targetImage, size_t chunk, uint64_t bytes, bool loopCalls,
+                   Pass &pass)
 {
     HANDLE source = openDiskImage(sourceImage);
     HANDLE target = openDiskImage(targetImage);
@@ -102,8 +149,16 @@ bool rawDiskToDisk(const char *sourceImage, const char *targetImage, size_t chun
     void *buffer = std::malloc(chunk);
     bool ok = true;
     Timer timer(pass);
-    for (uint64_t done = 0; ok && done < bytes; done += chunk)
-        ok = readAt(source, done, buffer, DWORD(chunk)) && writeAt(target, done, buffer, DWORD(chunk));
+    {
+        LoopCalls calls(loopCalls);
+        for (uint64_t done = 0; ok && done < bytes;) {
+            if (calls.messageFirst())
+                continue;
+            ok = readAt(source, done, buffer, DWORD(chunk)) && writeAt(target, done, buffer, DWORD(chunk));
+            calls.percent(done, bytes);
+            done += chunk;
+        }
+    }
     timer.stop();
     std::free(buffer);
     CloseHandle(source);
