@@ -4,7 +4,7 @@
 # prints figures and judges nothing. BENCH_MIB (default 1024) is the size of each disk,
 # BENCH_ROUNDS (default 3) the rounds per figure. Needs about 3 x BENCH_MIB MB of free disk
 # space in the build folder; the images are removed afterwards. BENCH_ONLY=bus measures only the
-# loop's steps and the bus (no transfers, no dd).
+# loop's steps, the bus and the machine's own costs (no transfers, no dd).
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
@@ -41,6 +41,15 @@ echo "bench: $($KESTROVA_WINE_LOADER --version), $KESTROVA_WINE_ARCH build, disk
   "$0" "$1" "$2" "$3" "$4" "$5"' "$here/winerun.sh" "$exe" "$(kestrova_winpath "$work")" "$mib" "$rounds" "$only"
 status=$?
 [ $status -eq 0 ] || { echo "bench: the benchmark program failed (status $status)" >&2; exit $status; }
+
+# What a Wine server request costs at the least on this machine, natively.
+echo
+echo "The machine's own costs, native (microseconds)"
+if command -v cc >/dev/null 2>&1 && cc -O2 -o "$work/ipc_cost" "$KESTROVA_ROOT/bench/native/ipc_cost.c"; then
+  "$work/ipc_cost"
+else
+  echo "  (no native C compiler: not measured)"
+fi
 [ "$only" = bus ] && exit 0
 
 # Native dd over the same images (still in the page cache), for reference.
