@@ -88,6 +88,9 @@ struct Bus {
     std::vector<Adapter> adapters;
     std::vector<Device> devices;
     Timing timing;
+    /* Whether a request refused at once also gets its status in SRB_Status, or only as the
+       value returned (as some ASPI layers do, leaving SRB_Status at SS_PENDING). */
+    bool refusalWritesStatus = true;
     std::string tracePath;
     HANDLE trace = INVALID_HANDLE_VALUE;
     CRITICAL_SECTION traceLock;

@@ -431,6 +431,12 @@ struct Parser {
             if (!parseText(value, text, why))
                 return false;
             imageDir = resolvePath(iniDir, text);
+        } else if (key == "refusal_status") {
+            if (value != "written" && value != "returned") {
+                why = "refusal_status must be written or returned";
+                return false;
+            }
+            bus.refusalWritesStatus = value == "written";
         } else if (key == "completion" || key == "delay_ms") {
             return parseTiming(key, value, bus.timing, why);
         } else {

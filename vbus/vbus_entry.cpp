@@ -120,7 +120,8 @@ DWORD __cdecl SendASPI32Command(void *requestBlock)
     uint8_t refused = acceptRequest(*bus, block, timing);
     if (refused) {
         traceRequest(*bus, block, refused);
-        publishStatus(block, refused);
+        if (bus->refusalWritesStatus)
+            publishStatus(block, refused);
         return refused;
     }
     if (timing.completion == Completion::Async) {

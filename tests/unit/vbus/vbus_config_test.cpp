@@ -36,6 +36,7 @@ TEST(VbusConfig, BadLinesNameFileAndLineAndFailTheSupportInfo)
         {"[bus]\nstatus = XYZ\n", 2, "status"},
         {"[bus]\nadapters = 256\n", 2, "adapters"},
         {"[bus]\ndelay_ms = soon\n", 2, "delay_ms"},
+        {"[bus]\nrefusal_status = sometimes\n", 2, "written or returned"},
         {"[device 0:1]\nsectors = 4\n[device 0:1]\n", 3, "twice"},
         {"[device 0:1]\nvendor = TOOLONGVENDOR\n", 2, "vendor is longer than 8"},
         {"[device 0:1]\nrevision = 12345\n", 2, "revision is longer than 4"},
@@ -138,6 +139,40 @@ TEST(VbusConfig, SupportStatusAndAdapterCountAsConfigured)
             EXPECT_EQ(std::string(reinterpret_cast<char *>(q.HA_Identifier)), "VBUS ADAPTER");
         }
         EXPECT_EQ(adapterInquiry(bus, uint8_t(c.lastAdapter + 1)).SRB_Status, SS_INVALID_HA);
+    }
+}
+
+/* A refused request always returns its status; whether SRB_Status shows it too is configured.
+   Requests that are carried out write their status either way. */
+TEST(VbusConfig, RefusalStatusWrittenOrOnlyReturned)
+{
+    for (const char *setting : {"", "refusal_status = written\n", "refusal_status = returned\n"}) {
+        SCOPED_TRACE(*setting ? setting : "(default)");
+        const bool written = std::strstr(setting, "returned") == nullptr;
+        ScratchFolder scratch;
+        writeFileText(scratch.file("vbus.ini"),
+                      std::string("[bus]\n") + setting + "[device 0:1]\nsectors = 8\nfill = lba\n");
+        VbusClient bus;
+        ASSERT_TRUE(bus.load(scratch.file("vbus.ini")));
+
+        struct Refusal { uint8_t ha, target; uint8_t status; };
+        for (const Refusal &r : {Refusal{5, 1, SS_INVALID_HA}, Refusal{0, 3, SS_NO_DEVICE}}) {
+            SRB_GDEVBlock g;
+            memset(&g, 0, sizeof g);
+            g.SRB_Cmd = SC_GET_DEV_TYPE;
+            g.SRB_HaId = r.ha;
+            g.SRB_Target = r.target;
+            EXPECT_EQ(bus.send(&g), r.status);
+            EXPECT_EQ(g.SRB_Status, written ? r.status : SS_PENDING);
+        }
+        EXPECT_EQ(bus.send(nullptr), SS_INVALID_SRB);
+
+        uint8_t sector[512];
+        ExecResult beyond = execute(bus, 0, 1, readCdb(8, 1), SRB_DIR_IN, sector, 512);
+        EXPECT_EQ(beyond.returned, SS_ERR) << "an error found while carrying out is no refusal";
+        EXPECT_EQ(beyond.status, SS_ERR);
+        ExecResult read = execute(bus, 0, 1, readCdb(0, 1), SRB_DIR_IN, sector, 512);
+        EXPECT_EQ(read.status, SS_COMP);
     }
 }
 
