@@ -249,6 +249,24 @@ TEST_F(BusScan, AsynchronousCompletionGivesTheSameTable)
     expectFourAdapters();
 }
 
+TEST_F(BusScan, RefusalsOnlyReturnedGiveTheSameTable)
+{
+    /* Every empty target's INQUIRY is refused at once; here the library only returns the
+     * status and leaves the block's status byte pending, so the scan must take the returned
+     * value instead of waiting for the byte. */
+    std::string ini = kFourAdapters;
+    ini.replace(ini.find("[bus]\n"), 6, "[bus]\nrefusal_status = returned\n");
+    useBus("bus.ini", ini);
+    ASSERT_EQ(1, bindAspi(owner_));
+    adapterTable = markedTable();
+    EXPECT_EQ(1, scanBus(owner_));
+    expectFourAdapters();
+    int refused = 0;
+    for (const std::string &line : traceLines("trace.txt"))
+        refused += line.find("status=82") != std::string::npos;
+    EXPECT_EQ(7 + 15 + 8 + 16 - (4 + 2 + 1 + 1), refused);
+}
+
 TEST_F(BusScan, RescanAfterADeviceWentAway)
 {
     useBus("before.ini", R"(

@@ -94,3 +94,24 @@ TEST_F(TransferOnBus, FailedRequestsReturnTheirStatus)
     }
     EXPECT_EQ(SS_INVALID_HA, executeTransfer(send, TransferDirection::Read, 1, 2, 0, 8, buffer.data(), bytes));
 }
+
+/* A library that refuses a request at once and only returns the status, leaving the block's
+   status byte pending: the returned value is the result, and nothing waits for the byte. */
+TEST_F(TransferOnBus, RefusalsOnlyReturnedStillEndTheRequest)
+{
+    std::string ini = kDisk;
+    ini.replace(ini.find("[bus]\n"), 6, "[bus]\nrefusal_status = returned\n");
+    useBus("bus.ini", ini);
+    ASSERT_EQ(1, bindAspi(owner_));
+    SendASPI32CommandFn send = lookupSendCommand();
+    ASSERT_NE(nullptr, send);
+    std::vector<uint8_t> buffer(8 * 512, 0);
+    uint32_t bytes = static_cast<uint32_t>(buffer.size());
+
+    EXPECT_EQ(SS_NO_DEVICE, executeTransfer(send, TransferDirection::Read, 0, 3, 0, 8, buffer.data(), bytes));
+    EXPECT_EQ(SS_INVALID_HA, executeTransfer(send, TransferDirection::Write, 1, 2, 0, 8, buffer.data(), bytes));
+    /* Requests that are carried out still end through the status byte. */
+    EXPECT_EQ(SS_ERR, executeTransfer(send, TransferDirection::Read, 0, 4, 396, 8, buffer.data(), bytes));
+    EXPECT_EQ(SS_COMP, executeTransfer(send, TransferDirection::Read, 0, 2, 0, 8, buffer.data(), bytes));
+    EXPECT_EQ(lbaRow(7), std::string(reinterpret_cast<char *>(&buffer[7 * 512 + 496]), 16));
+}
