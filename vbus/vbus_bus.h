@@ -68,6 +68,7 @@ struct Device {
     bool noMedium = false;
     bool hasCapacityReply = false;
     uint8_t capacityReply[8] = {};
+    uint8_t devTypeStatus = 0x01; /* status of SC_GET_DEV_TYPE; other than SS_COMP: no type written */
     std::vector<Fault> faults;
     Timing timing;
     HANDLE file = INVALID_HANDLE_VALUE;

@@ -545,6 +545,11 @@ struct Parser {
                 return false;
             }
             d.hasCapacityReply = true;
+        } else if (key == "dev_type_status") {
+            if (!parseStatus(value, d.devTypeStatus) || d.devTypeStatus == 0) {
+                why = "dev_type_status must be a status code in hexadecimal other than 00, such as 01 or 04";
+                return false;
+            }
         } else if (key == "fault") {
             Fault f;
             if (!parseFault(value, f, why))

@@ -199,7 +199,10 @@ uint8_t runRequest(Bus &bus, uint8_t *block)
     }
     case SC_GET_DEV_TYPE: {
         SRB_GDEVBlock &g = *reinterpret_cast<SRB_GDEVBlock *>(block);
-        g.SRB_DeviceType = bus.device(g.SRB_HaId, g.SRB_Target)->type;
+        const Device &d = *bus.device(g.SRB_HaId, g.SRB_Target);
+        if (d.devTypeStatus != SS_COMP)
+            return d.devTypeStatus;   /* a failed inquiry leaves the type as the caller set it */
+        g.SRB_DeviceType = d.type;
         return SS_COMP;
     }
     default: {

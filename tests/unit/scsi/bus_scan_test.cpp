@@ -1,5 +1,6 @@
 /* The bus scan against the virtual bus: every entry it writes, the order of its requests,
  * asynchronous completion, and what a rescan keeps. */
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include "aspi.h"
@@ -333,6 +334,55 @@ scsi_id = 7
     EXPECT_EQ(9, appState.targetDevice);
     EXPECT_EQ(TransferMode::DiskToDisk, appState.mode);
     EXPECT_EQ(1000, appState.transferSectors);
+}
+
+TEST_F(BusScan, DeviceTypeInquiryThatFails)
+{
+    /* The type is whatever the cleared block holds when the inquiry fails: 0, not the type
+     * of the device before, and the rest of the entry and of the scan go on as usual. */
+    useBus("bus.ini", R"(
+[bus]
+adapters = 1
+trace = trace.txt
+[adapter 0]
+scsi_id = 7
+[device 0:1]
+type = cdrom
+vendor = "GOOD"
+product = "CD"
+revision = "1"
+sector_size = 2048
+sectors = 10
+[device 0:2]
+type = cdrom
+vendor = "BAD"
+product = "TYPE"
+revision = "1"
+sector_size = 2048
+sectors = 20
+dev_type_status = 04
+[device 0:3]
+type = tape
+vendor = "SLOW"
+product = "TYPE"
+revision = "1"
+sectors = 30
+dev_type_status = E5
+completion = async
+delay_ms = 5
+)");
+    ASSERT_EQ(1, bindAspi(owner_));
+    adapterTable = markedTable();
+    watch_.clear();
+    EXPECT_EQ(1, scanBus(owner_));
+    EXPECT_TRUE(watch_.boxes().empty());
+    const AdapterRecord &a0 = adapterTable.adapters[0];
+    expectEntry(a0.devices[1], "1: GOOD    CD              1   ", 10, 2048, 5, 0);
+    expectEntry(a0.devices[2], "2: BAD     TYPE            1   ", 20, 2048, 0, 0);
+    expectEntry(a0.devices[3], "3: SLOW    TYPE            1   ", 30, 512, 0, 0);
+    std::vector<std::string> trace = traceLines("trace.txt");
+    EXPECT_NE(trace.end(), std::find(trace.begin(), trace.end(), "GET_DEV_TYPE ha=0 target=2 lun=0 status=04"));
+    EXPECT_NE(trace.end(), std::find(trace.begin(), trace.end(), "GET_DEV_TYPE ha=0 target=3 lun=0 status=E5"));
 }
 
 TEST_F(BusScan, AdapterThatFailsItsInquiry)
