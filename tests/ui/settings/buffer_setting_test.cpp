@@ -215,6 +215,78 @@ TEST_F(BufferSettingTest, OkStoresTheChosenSizeEveryTime)
     }
 }
 
+/*
+ * The key's parent made to live only in memory (a volatile key): the registry then refuses to
+ * create the program's key under it, as it does for a user without write access.
+ */
+class UnwritableSettingKey {
+public:
+    UnwritableSettingKey()
+    {
+        deleteSettingKey();
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParent);
+        DWORD disposition = 0;
+        made_ = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kParent, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                                nullptr, &parent_, &disposition) == ERROR_SUCCESS &&
+                disposition == REG_CREATED_NEW_KEY;
+    }
+    ~UnwritableSettingKey()
+    {
+        if (parent_)
+            RegCloseKey(parent_);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kParent);
+    }
+    UnwritableSettingKey(const UnwritableSettingKey &) = delete;
+    UnwritableSettingKey &operator=(const UnwritableSettingKey &) = delete;
+    bool made() const { return made_; }
+
+private:
+    static constexpr char kParent[] = "SOFTWARE\\Talvenor";
+    HKEY parent_ = nullptr;
+    bool made_ = false;
+};
+
+TEST_F(BufferSettingTest, KeyThatCannotBeCreatedShowsTheBoxAndTheSizeStillApplies)
+{
+    UnwritableSettingKey unwritable;
+    ASSERT_TRUE(unwritable.made());
+    HKEY probe = nullptr;
+    ASSERT_NE(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingKey, 0, nullptr, 0, KEY_WRITE, nullptr, &probe, nullptr),
+              ERROR_SUCCESS);
+
+    for (LANGID language : {LANGID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), kLanguageFrench}) {
+        UiLanguageScope scope(language);
+        const bool french = PRIMARYLANGID(language) == LANG_FRENCH;
+        SCOPED_TRACE(french ? "French" : "English");
+        const char *expected = french ? "Impossible d'ouvrit une clef de la registery"
+                                      : "Failed to open app key in registry";
+
+        /* Start-up: nothing stored, the default cannot be stored either; it is used all the same. */
+        watch.clear();
+        appState.bufferBlocks = 0;
+        restoreBufferSize();
+        EXPECT_EQ(appState.bufferBlocks, 32);
+        ASSERT_EQ(watch.boxes().size(), 1u);
+        EXPECT_EQ(watch.boxes()[0].text, expected);
+        EXPECT_EQ(watch.boxes()[0].caption, "Error");
+        EXPECT_EQ(watch.boxes()[0].icon, UINT(MB_ICONERROR));
+
+        if (french)
+            continue;
+        /* A size confirmed in the dialog applies for the rest of the run, unsaved. */
+        watch.clear();
+        openBufferDialog();
+        HWND dialog = appState.bufferDialog;
+        select(dialog, 4);
+        press(dialog, IDC_OK);
+        EXPECT_EQ(appState.bufferBlocks, 128);
+        ASSERT_EQ(watch.boxes().size(), 1u);
+        EXPECT_EQ(watch.boxes()[0].text, expected);
+        EXPECT_FALSE(storedSettingText(kEnglishValueName).has_value());
+    }
+    watch.clear();
+}
+
 TEST_F(BufferSettingTest, CancelChangesNothing)
 {
     storeSettingText(kEnglishValueName, "100");
