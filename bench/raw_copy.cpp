@@ -18,31 +18,43 @@ struct Timer {
 };
 
 /* The transfer loop's pump pass and percentage display, or nothing. */
-class LoopCalls {
+class LoopCallsDone {
 public:
-    explicit LoopCalls(bool on) : on_(on)
+    explicit LoopCallsDone(LoopCalls calls) : calls_(calls)
     {
-        if (on_)
+        if (calls_ != LoopCalls::None)
             openProgressBox("Kestrova bench: raw copy with the loop's calls");
     }
-    ~LoopCalls()
+    ~LoopCallsDone()
     {
-        if (on_)
+        if (calls_ != LoopCalls::None)
             closeProgressBox();
     }
-    LoopCalls(const LoopCalls &) = delete;
-    LoopCalls &operator=(const LoopCalls &) = delete;
+    LoopCallsDone(const LoopCallsDone &) = delete;
+    LoopCallsDone &operator=(const LoopCallsDone &) = delete;
 
     /* True when this pass handled a message, and so moves no chunk. */
-    bool messageFirst() { return on_ && pumpOneMessage(message_); }
+    bool messageFirst()
+    {
+        if (calls_ == LoopCalls::None)
+            return false;
+        if (calls_ == LoopCalls::EveryMillisecond) {
+            double now = nowSeconds();
+            if (now - lastLook_ < 0.001)
+                return false;
+            lastLook_ = now;
+        }
+        return pumpOneMessage(message_);
+    }
     void percent(uint64_t done, uint64_t bytes)
     {
-        if (on_)
+        if (calls_ != LoopCalls::None)
             showPercent(int(done * 100 / bytes));
     }
 
 private:
-    bool on_;
+    LoopCalls calls_;
+    double lastLook_ = -1;
     MSG message_ = {};
 };
 
@@ -78,7 +90,7 @@ bool writeAt(HANDLE file, uint64_t offset, const void *buffer, DWORD length)
            done == length;
 }
 
-bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, uint64_t bytes, bool loopCalls,
+bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, uint64_t bytes, LoopCalls loopCalls,
                    Pass &pass)
 {
     HANDLE disk = openDiskImage(diskImage);
@@ -92,7 +104,7 @@ bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, 
         ok = fail("cannot create the output");
     } else {
         std::setvbuf(out, nullptr, _IONBF, 0);
-        LoopCalls calls(loopCalls);
+        LoopCallsDone calls(loopCalls);
         for (uint64_t done = 0; ok && done < bytes;) {
             if (calls.messageFirst())
                 continue;
@@ -109,7 +121,7 @@ bool rawDiskToFile(const char *diskImage, const char *outputPath, size_t chunk, 
     return ok || fail("short read or write");
 }
 
-bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, uint64_t bytes, bool loopCalls,
+bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, uint64_t bytes, LoopCalls loopCalls,
                    Pass &pass)
 {
     HANDLE disk = openDiskImage(diskImage);
@@ -123,7 +135,7 @@ bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, u
         ok = fail("cannot open the input");
     } else {
         std::setvbuf(in, nullptr, _IONBF, 0);
-        LoopCalls calls(loopCalls);
+        LoopCallsDone calls(loopCalls);
         for (uint64_t done = 0; ok && done < bytes;) {
             if (calls.messageFirst())
                 continue;
@@ -139,7 +151,7 @@ bool rawFileToDisk(const char *inputPath, const char *diskImage, size_t chunk, u
     return ok || fail("short read or write");
 }
 
-bool rawDiskToDisk(const char *sourceImage, const char *targetImage, size_t chunk, uint64_t bytes, bool loopCalls,
+bool rawDiskToDisk(const char *sourceImage, const char *targetImage, size_t chunk, uint64_t bytes, LoopCalls loopCalls,
                    Pass &pass)
 {
     HANDLE source = openDiskImage(sourceImage);
@@ -150,7 +162,7 @@ bool rawDiskToDisk(const char *sourceImage, const char *targetImage, size_t chun
     bool ok = true;
     Timer timer(pass);
     {
-        LoopCalls calls(loopCalls);
+        LoopCallsDone calls(loopCalls);
         for (uint64_t done = 0; ok && done < bytes;) {
             if (calls.messageFirst())
                 continue;
