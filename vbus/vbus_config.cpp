@@ -432,11 +432,12 @@ struct Parser {
                 return false;
             imageDir = resolvePath(iniDir, text);
         } else if (key == "refusal_status") {
-            if (value != "written" && value != "returned") {
+            std::string v = lower(value);
+            if (v != "written" && v != "returned") {
                 why = "refusal_status must be written or returned";
                 return false;
             }
-            bus.refusalWritesStatus = value == "written";
+            bus.refusalWritesStatus = v == "written";
         } else if (key == "completion" || key == "delay_ms") {
             return parseTiming(key, value, bus.timing, why);
         } else {

@@ -147,9 +147,12 @@ TEST(VbusConfig, SupportStatusAndAdapterCountAsConfigured)
    Requests that are carried out write their status either way. */
 TEST(VbusConfig, RefusalStatusWrittenOrOnlyReturned)
 {
-    for (const char *setting : {"", "refusal_status = written\n", "refusal_status = returned\n"}) {
+    struct Setting { const char *line; bool written; };
+    for (const Setting &c : {Setting{"", true}, Setting{"refusal_status = written\n", true},
+                             Setting{"refusal_status = Returned\n", false}}) {
+        const char *setting = c.line;
+        const bool written = c.written;
         SCOPED_TRACE(*setting ? setting : "(default)");
-        const bool written = std::strstr(setting, "returned") == nullptr;
         ScratchFolder scratch;
         writeFileText(scratch.file("vbus.ini"),
                       std::string("[bus]\n") + setting + "[device 0:1]\nsectors = 8\nfill = lba\n");
