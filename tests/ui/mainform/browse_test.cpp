@@ -20,6 +20,16 @@ HHOOK chooserHook = nullptr;
 constexpr int kFileNameCombo = 0x47C;   /* cmb13 of the open-file dialog */
 HWND chooserWindow = nullptr;
 
+BOOL CALLBACK findNameEdit(HWND child, LPARAM found)
+{
+    char className[16] = "";
+    GetClassNameA(child, className, sizeof className);
+    if (GetDlgCtrlID(child) != kFileNameCombo || lstrcmpiA(className, "Edit") != 0)
+        return TRUE;
+    *reinterpret_cast<HWND *>(found) = child;
+    return FALSE;
+}
+
 /* Typing waits until the chooser has filled in its own start name. */
 void CALLBACK typeAndConfirm(HWND, UINT, UINT_PTR timer, DWORD)
 {
@@ -28,14 +38,7 @@ void CALLBACK typeAndConfirm(HWND, UINT, UINT_PTR timer, DWORD)
         return;
     /* The name field is a combo box (cmb13) with an edit inside; type into the edit. */
     HWND nameEdit = nullptr;
-    EnumChildWindows(chooserWindow, [](HWND child, LPARAM found) -> BOOL {
-        char className[16] = "";
-        GetClassNameA(child, className, sizeof className);
-        if (GetDlgCtrlID(child) != kFileNameCombo || lstrcmpiA(className, "Edit") != 0)
-            return TRUE;
-        *reinterpret_cast<HWND *>(found) = child;
-        return FALSE;
-    }, reinterpret_cast<LPARAM>(&nameEdit));
+    EnumChildWindows(chooserWindow, findNameEdit, reinterpret_cast<LPARAM>(&nameEdit));
     if (nameEdit)
         SetWindowTextA(nameEdit, chooserAnswer->fileName);
     PostMessageA(chooserWindow, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
