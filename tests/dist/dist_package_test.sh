@@ -4,9 +4,10 @@
 # the virtual bus, presses F1 (Help must hand the package's manual to the desktop's PDF viewer)
 # and Ctrl+Q.
 #   dist_package_test.sh BUILD_TREE
-# The package is made from BUILD_TREE with the release layout. Where Wine here runs only 64-bit
-# code, ctest passes the 64-bit tree: the same package with the 64-bit build of every file
-# (`make dist` makes the real 32-bit one from the same script).
+# Where Wine here runs 32-bit code, BUILD_TREE is the 32-bit tree and the package is the release
+# zip itself, as `make dist` makes it. Where Wine runs only 64-bit code, ctest passes the 64-bit
+# tree, and the package is made from it with the release layout: the same package with the
+# 64-bit build of every file.
 set -uo pipefail
 tree=$(realpath "$1")
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -37,9 +38,16 @@ trap cleanup EXIT
 
 step() { echo "--- $(date +%T) $*"; }
 
-step "package from $tree"
-bash "$root/scripts/dist.sh" "$tree" "$work/kestrova-1.31.zip" >"$work/dist.log" 2>&1 ||
-  { cat "$work/dist.log"; fail "the package could not be made"; }
+if [ "$(basename "$tree")" = win64 ]; then
+  step "package from $tree (64-bit stand-in for the release zip)"
+  bash "$root/scripts/dist.sh" "$tree" "$work/kestrova-1.31.zip" >"$work/dist.log" 2>&1 ||
+    { cat "$work/dist.log"; fail "the package could not be made"; }
+else
+  step "the release zip of $tree"
+  KESTROVA_BUILD=$tree bash "$root/scripts/dist.sh" >"$work/dist.log" 2>&1 ||
+    { cat "$work/dist.log"; fail "the release zip could not be made"; }
+  cp "$tree/kestrova-1.31-win32.zip" "$work/kestrova-1.31.zip"
+fi
 
 step "unpack"
 mkdir -p "$work/unpacked"
@@ -51,6 +59,9 @@ for f in kestrova.exe "Kestrova v1.31.pdf" acroread.exe README.txt LICENSE.txt \
   [ -f "$top/$f" ] || fail "the package lacks $f"
 done
 [ ! -e "$top/wnaspi32.dll" ] || fail "wnaspi32.dll lies beside kestrova.exe"
+format=$(x86_64-w64-mingw32-objdump -f "$top/kestrova.exe" | sed -n 's/.*file format //p')
+echo "kestrova.exe of the package: $format"
+[ "$(basename "$tree")" = win64 ] || [ "$format" = pei-i386 ] || fail "the release's kestrova.exe is not 32-bit"
 grep -q "Copyright (c) 2026 the Kestrova developers" "$top/LICENSE.txt" || fail "licence text"
 
 step "fresh Wine prefix $WINEPREFIX"
