@@ -3,8 +3,8 @@
  * completion) and the state it runs with (open image files, request counters, trace file).
  *
  * vbus_config.cpp  reads the INI file into a Bus
- * vbus_image.cpp   opens or creates the image files, reads and writes sectors
- * vbus_scsi.cpp    carries out the ASPI commands and the SCSI commands of a request
+ * vbus_scsi.cpp    carries out the ASPI commands; the SCSI commands go to the device's
+ *                  emulated target (target/, shared with the bridge tests)
  * vbus_trace.cpp   writes one trace line per request
  * vbus_log.cpp     reports configuration errors
  * vbus_entry.cpp   the two exported entry points, the loaded bus, asynchronous completion
@@ -13,6 +13,7 @@
 #define VBUS_BUS_H
 
 #include <windows.h>
+#include "scsi_target.h"
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,53 +26,17 @@ struct Timing {
     int delayMs = -1;             /* -1: inherited */
 };
 
-/* A status given to reads and/or writes that touch an LBA range, or from the (after+1)th on. */
-struct Fault {
-    bool onRead = false;
-    bool onWrite = false;
-    bool byRange = false;
-    uint64_t first = 0;
-    uint64_t last = 0;
-    uint32_t after = 0;
-    uint8_t status = 0x04;
-    volatile LONG seen = 0;       /* matching requests so far (after-N faults) */
-    Fault() = default;
-    Fault(const Fault &o)
-        : onRead(o.onRead), onWrite(o.onWrite), byRange(o.byRange), first(o.first), last(o.last),
-          after(o.after), status(o.status), seen(0) {}
-    Fault &operator=(const Fault &o)
-    {
-        onRead = o.onRead; onWrite = o.onWrite; byRange = o.byRange; first = o.first;
-        last = o.last; after = o.after; status = o.status; seen = 0;
-        return *this;
-    }
-};
-
-enum class ImageFill { Zero, Lba };
-
-struct Device {
+/* A device of the bus: an emulated target (scsi_target.h) at an adapter and target id, with
+ * what the configuration said about it. */
+struct Device : ScsiTarget {
     int line = 0;                 /* of its section, for messages */
     uint8_t adapter = 0;
     uint8_t target = 0;
-    uint8_t type = 0;
-    bool removable = false;
-    uint8_t inquiryText[28];      /* vendor 8, product 16, revision 4, blank padded */
-    uint32_t sectorSize = 512;
-    uint64_t sectors = 0;
-    bool sectorsGiven = false;
     uint64_t sizeBytes = 0;       /* `size`, turned into sectors once the sector size is known */
     int sizeLine = 0;
-    std::string image;            /* full path, empty: no backing file (reads give zeros) */
     int imageLine = 0;
-    ImageFill fill = ImageFill::Zero;
-    bool readOnly = false;
-    bool noMedium = false;
-    bool hasCapacityReply = false;
-    uint8_t capacityReply[8] = {};
     uint8_t devTypeStatus = 0x01; /* status of SC_GET_DEV_TYPE; other than SS_COMP: no type written */
-    std::vector<Fault> faults;
     Timing timing;
-    HANDLE file = INVALID_HANDLE_VALUE;
 };
 
 struct Adapter {
@@ -108,12 +73,6 @@ struct Bus {
 /* vbus_config.cpp: reads the configuration and opens its files. On failure `error` names the
  * file and line. */
 std::shared_ptr<Bus> loadBus(const std::string &configPath, std::string &error);
-
-/* vbus_image.cpp */
-bool openImage(Device &device, std::string &error);
-bool readSectors(Device &device, uint64_t lba, uint8_t *buffer, uint32_t length);
-bool writeSectors(Device &device, uint64_t lba, const uint8_t *buffer, uint32_t length);
-void fillLbaPattern(uint8_t *sector, uint32_t sectorSize, uint64_t lba);
 
 /* vbus_scsi.cpp: whether a request is taken (0) or refused at once (its status), and with
  * which timing; then carrying it out (every field but SRB_Status), giving the final status. */

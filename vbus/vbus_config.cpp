@@ -740,8 +740,7 @@ Bus::Bus()
 Bus::~Bus()
 {
     for (Device &d : devices)
-        if (d.file != INVALID_HANDLE_VALUE)
-            CloseHandle(d.file);
+        closeImage(d);
     if (trace != INVALID_HANDLE_VALUE)
         CloseHandle(trace);
     DeleteCriticalSection(&traceLock);

@@ -1,6 +1,6 @@
-/* Image files behind the devices: opened once, created when missing, read and written at
- * 64-bit offsets; what lies past the end of the file reads as zeros. */
-#include "vbus_bus.h"
+/* Image files behind the emulated targets: opened once, created when missing, read and written
+ * at 64-bit offsets; what lies past the end of the file reads as zeros. */
+#include "scsi_target.h"
 
 #include <winioctl.h>
 #include <algorithm>
@@ -72,7 +72,7 @@ bool readAt(HANDLE h, uint64_t offset, uint8_t *buffer, uint32_t length, DWORD &
 }
 
 /* A new image: sparse at the device's size, or every sector stamped with its address. */
-bool fillNewImage(Device &d, std::string &error)
+bool fillNewImage(ScsiTarget &d, std::string &error)
 {
     DWORD ignored = 0;
     DeviceIoControl(d.file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
@@ -110,7 +110,7 @@ void fillLbaPattern(uint8_t *sector, uint32_t sectorSize, uint64_t lba)
         memcpy(sector + i, row, std::min<uint32_t>(16, sectorSize - i));
 }
 
-bool openImage(Device &d, std::string &error)
+bool openImage(ScsiTarget &d, std::string &error)
 {
     if (d.image.empty()) {
         if (!d.sectorsGiven && !d.noMedium) {
@@ -158,7 +158,7 @@ bool openImage(Device &d, std::string &error)
     return true;
 }
 
-bool readSectors(Device &d, uint64_t lba, uint8_t *buffer, uint32_t length)
+bool readSectors(ScsiTarget &d, uint64_t lba, uint8_t *buffer, uint32_t length)
 {
     DWORD got = 0;
     if (d.file != INVALID_HANDLE_VALUE && length > 0 && !readAt(d.file, lba * d.sectorSize, buffer, length, got))
@@ -168,9 +168,16 @@ bool readSectors(Device &d, uint64_t lba, uint8_t *buffer, uint32_t length)
     return true;
 }
 
-bool writeSectors(Device &d, uint64_t lba, const uint8_t *buffer, uint32_t length)
+bool writeSectors(ScsiTarget &d, uint64_t lba, const uint8_t *buffer, uint32_t length)
 {
     if (d.file == INVALID_HANDLE_VALUE || length == 0)
         return true;
     return writeAt(d.file, lba * d.sectorSize, buffer, length);
+}
+
+void closeImage(ScsiTarget &d)
+{
+    if (d.file != INVALID_HANDLE_VALUE)
+        CloseHandle(d.file);
+    d.file = INVALID_HANDLE_VALUE;
 }

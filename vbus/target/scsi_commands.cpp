@@ -1,0 +1,152 @@
+/* The SCSI commands an emulated target understands: INQUIRY, READ CAPACITY, READ(10) and
+ * WRITE(10). Everything else ends in CHECK CONDITION with ILLEGAL REQUEST. */
+#include "scsi_target.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kInquiry = 0x12;
+constexpr uint8_t kReadCapacity = 0x25;
+constexpr uint8_t kRead10 = 0x28;
+constexpr uint8_t kWrite10 = 0x2A;
+constexpr uint32_t kInquiryLength = 36;
+constexpr uint32_t kCapacityLength = 8;
+
+TargetResult checkCondition(uint8_t key, uint8_t asc)
+{
+    TargetResult r;
+    r.scsiStatus = kScsiCheckCondition;
+    buildSense(r.sense, key, asc);
+    return r;
+}
+
+TargetResult good(uint32_t transferred)
+{
+    TargetResult r;
+    r.transferred = transferred;
+    return r;
+}
+
+TargetResult inquiry(const ScsiTarget &t, const TargetCommand &c)
+{
+    const uint8_t *cdb = c.cdb;
+    if (c.cdbLength != 6 || c.direction == DataDirection::Out || (cdb[1] & 0x01) || cdb[2] != 0)
+        return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    uint8_t reply[kInquiryLength] = {};
+    reply[0] = t.type;
+    reply[1] = t.removable ? 0x80 : 0x00;
+    reply[2] = 0x02;       /* SCSI-2 */
+    reply[3] = 0x02;       /* response data format */
+    reply[4] = kInquiryLength - 5;
+    memcpy(reply + 8, t.inquiryText, sizeof t.inquiryText);
+    uint32_t n = std::min<uint32_t>({kInquiryLength, c.length, cdb[4]});
+    memcpy(c.data, reply, n);
+    return good(n);
+}
+
+void putBigEndian32(uint8_t *p, uint32_t v)
+{
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+TargetResult readCapacity(const ScsiTarget &t, const TargetCommand &c)
+{
+    if (c.cdbLength != 10 || c.direction == DataDirection::Out || c.length < kCapacityLength)
+        return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    if (t.noMedium)
+        return checkCondition(kSenseNotReady, kAscNoMedium);
+    uint8_t reply[kCapacityLength];
+    if (t.hasCapacityReply) {
+        memcpy(reply, t.capacityReply, sizeof reply);
+    } else {
+        /* Beyond 32 bits the reply says "more than fits", as SCSI defines. */
+        uint64_t last = t.sectors == 0 ? 0 : t.sectors - 1;
+        putBigEndian32(reply, last > 0xFFFFFFFFull ? 0xFFFFFFFFu : uint32_t(last));
+        putBigEndian32(reply + 4, t.sectorSize);
+    }
+    memcpy(c.data, reply, sizeof reply);
+    return good(kCapacityLength);
+}
+
+/* The first configured fault that this request runs into, or 0. */
+uint8_t faultFor(ScsiTarget &t, bool write, uint64_t lba, uint32_t count)
+{
+    for (Fault &f : t.faults) {
+        if (write ? !f.onWrite : !f.onRead)
+            continue;
+        if (f.byRange) {
+            if (count > 0 && lba <= f.last && lba + count - 1 >= f.first)
+                return f.status;
+        } else if (uint32_t(InterlockedIncrement(&f.seen)) > f.after) {
+            return f.status;
+        }
+    }
+    return 0;
+}
+
+TargetResult readWrite(ScsiTarget &t, const TargetCommand &c, bool write)
+{
+    const uint8_t *cdb = c.cdb;
+    if (c.cdbLength != 10 || c.direction == (write ? DataDirection::In : DataDirection::Out))
+        return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    if (t.noMedium)
+        return checkCondition(kSenseNotReady, kAscNoMedium);
+    uint64_t lba = uint64_t(cdb[2]) << 24 | uint64_t(cdb[3]) << 16 | uint64_t(cdb[4]) << 8 | cdb[5];
+    uint32_t count = uint32_t(cdb[7]) << 8 | cdb[8];
+    if (lba + count > t.sectors)
+        return checkCondition(kSenseIllegalRequest, kAscLbaOutOfRange);
+    if (uint64_t(count) * t.sectorSize != c.length)
+        return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    if (write && t.readOnly)
+        return checkCondition(kSenseDataProtect, kAscWriteProtected);
+    if (uint8_t status = faultFor(t, write, lba, count)) {
+        if (status == 0x04)
+            return checkCondition(kSenseMediumError, write ? kAscWriteError : kAscReadError);
+        TargetResult r;
+        r.faultStatus = status;
+        return r;
+    }
+    bool ok = write ? writeSectors(t, lba, c.data, c.length) : readSectors(t, lba, c.data, c.length);
+    if (!ok)
+        return checkCondition(kSenseMediumError, write ? kAscWriteError : kAscReadError);
+    return good(c.length);
+}
+
+}  // namespace
+
+void buildSense(uint8_t (&sense)[kTargetSenseLength], uint8_t key, uint8_t asc)
+{
+    memset(sense, 0, sizeof sense);
+    sense[0] = 0x70;       /* current error, fixed format */
+    sense[2] = key;
+    sense[7] = 10;         /* additional length */
+    sense[12] = asc;
+}
+
+void setInquiryText(ScsiTarget &t, const char *vendor, const char *product, const char *revision)
+{
+    const char *texts[] = {vendor, product, revision};
+    const size_t offsets[] = {0, 8, 24}, sizes[] = {8, 16, 4};
+    for (int i = 0; i < 3; i++) {
+        memset(t.inquiryText + offsets[i], ' ', sizes[i]);
+        memcpy(t.inquiryText + offsets[i], texts[i], std::min(strlen(texts[i]), sizes[i]));
+    }
+}
+
+TargetResult runTargetCommand(ScsiTarget &target, const TargetCommand &command)
+{
+    if (command.cdbLength == 0)
+        return checkCondition(kSenseIllegalRequest, kAscInvalidOpcode);
+    switch (command.cdb[0]) {
+    case kInquiry: return inquiry(target, command);
+    case kReadCapacity: return readCapacity(target, command);
+    case kRead10: return readWrite(target, command, false);
+    case kWrite10: return readWrite(target, command, true);
+    default: return checkCondition(kSenseIllegalRequest, kAscInvalidOpcode);
+    }
+}

@@ -1,0 +1,110 @@
+/*
+ * An emulated SCSI target whose medium is an image file: the device side of the virtual bus
+ * (vbus/) and of the tests' emulated Windows storage stack (tests/unit/bridge/). It answers
+ * INQUIRY, READ CAPACITY, READ(10) and WRITE(10); anything else ends in CHECK CONDITION with
+ * ILLEGAL REQUEST. Faults can be set per LBA range or from the (N+1)th request on.
+ *
+ * target_image.cpp   opens or creates the image file, reads and writes sectors
+ * scsi_commands.cpp  carries out one command descriptor block
+ */
+#ifndef SCSI_TARGET_H
+#define SCSI_TARGET_H
+
+#include <windows.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/* A status given to reads and/or writes that touch an LBA range, or from the (after+1)th on. */
+struct Fault {
+    bool onRead = false;
+    bool onWrite = false;
+    bool byRange = false;
+    uint64_t first = 0;
+    uint64_t last = 0;
+    uint32_t after = 0;
+    uint8_t status = 0x04;        /* 04: MEDIUM ERROR; any other is reported by the carrier as is */
+    volatile LONG seen = 0;       /* matching requests so far (after-N faults) */
+    Fault() = default;
+    Fault(const Fault &o)
+        : onRead(o.onRead), onWrite(o.onWrite), byRange(o.byRange), first(o.first), last(o.last),
+          after(o.after), status(o.status), seen(0) {}
+    Fault &operator=(const Fault &o)
+    {
+        onRead = o.onRead; onWrite = o.onWrite; byRange = o.byRange; first = o.first;
+        last = o.last; after = o.after; status = o.status; seen = 0;
+        return *this;
+    }
+};
+
+enum class ImageFill { Zero, Lba };
+
+struct ScsiTarget {
+    uint8_t type = 0;
+    bool removable = false;
+    uint8_t inquiryText[28];      /* vendor 8, product 16, revision 4, blank padded */
+    uint32_t sectorSize = 512;
+    uint64_t sectors = 0;
+    bool sectorsGiven = false;    /* else the size comes from the image */
+    std::string image;            /* full path, empty: no backing file (reads give zeros) */
+    ImageFill fill = ImageFill::Zero;
+    bool readOnly = false;
+    bool noMedium = false;
+    bool hasCapacityReply = false;
+    uint8_t capacityReply[8] = {};
+    std::vector<Fault> faults;
+    HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+/* Sets the three INQUIRY texts, blank padded (longer texts are cut). */
+void setInquiryText(ScsiTarget &target, const char *vendor, const char *product, const char *revision);
+
+/* target_image.cpp: opens (or creates, at the target's size) the image file. */
+bool openImage(ScsiTarget &target, std::string &error);
+void closeImage(ScsiTarget &target);
+bool readSectors(ScsiTarget &target, uint64_t lba, uint8_t *buffer, uint32_t length);
+bool writeSectors(ScsiTarget &target, uint64_t lba, const uint8_t *buffer, uint32_t length);
+void fillLbaPattern(uint8_t *sector, uint32_t sectorSize, uint64_t lba);
+
+/* Which way the data of a command moves, as its carrier says. */
+enum class DataDirection { Unspecified, In, Out };
+
+struct TargetCommand {
+    const uint8_t *cdb;
+    uint8_t cdbLength;
+    DataDirection direction;
+    uint8_t *data;
+    uint32_t length;              /* bytes the carrier's buffer holds */
+};
+
+constexpr uint8_t kScsiGood = 0x00;
+constexpr uint8_t kScsiCheckCondition = 0x02;
+constexpr size_t kTargetSenseLength = 18;
+
+/* Sense keys and additional sense codes of the fixed-format sense data. */
+constexpr uint8_t kSenseNotReady = 0x02;
+constexpr uint8_t kSenseMediumError = 0x03;
+constexpr uint8_t kSenseIllegalRequest = 0x05;
+constexpr uint8_t kSenseDataProtect = 0x07;
+constexpr uint8_t kAscWriteError = 0x0C;
+constexpr uint8_t kAscReadError = 0x11;
+constexpr uint8_t kAscInvalidOpcode = 0x20;
+constexpr uint8_t kAscLbaOutOfRange = 0x21;
+constexpr uint8_t kAscInvalidField = 0x24;
+constexpr uint8_t kAscWriteProtected = 0x27;
+constexpr uint8_t kAscNoMedium = 0x3A;
+
+struct TargetResult {
+    uint8_t scsiStatus = kScsiGood;
+    uint8_t sense[kTargetSenseLength] = {};   /* fixed format, with CHECK CONDITION */
+    uint8_t faultStatus = 0;      /* a configured fault other than 04: no SCSI status, the carrier reports it */
+    uint32_t transferred = 0;     /* data bytes moved */
+};
+
+/* Fixed-format sense data (current error) with a key and additional sense code. */
+void buildSense(uint8_t (&sense)[kTargetSenseLength], uint8_t key, uint8_t asc);
+
+/* scsi_commands.cpp: carries out one command. */
+TargetResult runTargetCommand(ScsiTarget &target, const TargetCommand &command);
+
+#endif
