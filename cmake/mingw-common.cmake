@@ -1,7 +1,12 @@
-# Shared part of the two mingw-w64 toolchains (posix thread model: GoogleTest needs std::mutex).
+# Shared part of the mingw-w64 toolchains. The test trees use the posix thread model (GoogleTest
+# needs std::mutex); the release tree the win32 one (KESTROVA_THREAD_MODEL), whose runtime
+# imports nothing newer than Windows 2000.
+if(NOT KESTROVA_THREAD_MODEL)
+  set(KESTROVA_THREAD_MODEL posix)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_C_COMPILER   ${KESTROVA_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KESTROVA_TRIPLE}-g++-posix)
+set(CMAKE_C_COMPILER   ${KESTROVA_TRIPLE}-gcc-${KESTROVA_THREAD_MODEL})
+set(CMAKE_CXX_COMPILER ${KESTROVA_TRIPLE}-g++-${KESTROVA_THREAD_MODEL})
 set(CMAKE_RC_COMPILER  ${KESTROVA_TRIPLE}-windres)
 set(CMAKE_AR           ${KESTROVA_TRIPLE}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB       ${KESTROVA_TRIPLE}-ranlib CACHE FILEPATH "")

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds the release package kestrova-1.31-win32.zip from the 32-bit build:
+# Builds the release package kestrova-1.31-win32.zip from the release tree (build/release/):
 #   kestrova-1.31/  kestrova.exe, "Kestrova v1.31.pdf", acroread.exe, README.txt, LICENSE.txt
 #   kestrova-1.31/virtual-bus-demo/  wnaspi32.dll, vbus.ini, run-demo.bat (Windows), run-demo.sh (Wine)
 # The virtual bus stays in its own folder: beside kestrova.exe it would hide a real ASPI layer.
 #
-#   dist.sh                     the release zip, <build>/kestrova-1.31-win32.zip
+#   dist.sh                     the release zip, <build>/kestrova-1.31-win32.zip, from <build>/release
 #   dist.sh BUILD_TREE ZIP      the same layout from another build tree (the tests use the
 #                               64-bit tree, which is the one Wine runs on this kind of machine)
 set -euo pipefail
@@ -18,11 +18,11 @@ if [ $# -ge 2 ]; then
   zip_file=$(realpath -m "$2")
   expect=
 else
-  tree=$(realpath -m "$KESTROVA_BUILD")
-  zip_file=$tree/$package-win32.zip
+  tree=$(realpath -m "$KESTROVA_RELEASE_BUILD")
+  zip_file=$(realpath -m "$KESTROVA_BUILD")/$package-win32.zip
   expect=pei-i386
   if [ ! -f "$tree/build.ninja" ]; then
-    cmake -S . -B "$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32-toolchain.cmake \
+    cmake -S . -B "$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32-release-toolchain.cmake \
       -DKESTROVA_TESTS=OFF ${CMAKE_FLAGS:-} >/dev/null
   fi
 fi

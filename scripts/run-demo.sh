@@ -7,7 +7,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
-exe=$KESTROVA_RUN_BUILD/bin/kestrova.exe
+exe=$KESTROVA_PROGRAM_BIN/kestrova.exe
 demo_ini=$KESTROVA_RUN_BUILD/bin/demo/vbus.ini
 if [ -z "${VBUS_CONFIG:-}" ]; then
   if [ ! -f "$demo_ini" ]; then
@@ -20,7 +20,7 @@ export VBUS_CONFIG
 echo "run: virtual SCSI bus from $VBUS_CONFIG"
 # Kestrova looks for its manual, and Help for its reader acroread.exe, in the folder it was
 # started from: the one of kestrova.exe.
-cd "$KESTROVA_RUN_BUILD/bin"
+cd "$KESTROVA_PROGRAM_BIN"
 if [ -z "${DISPLAY:-}" ]; then
   # No display: Kestrova runs on a virtual display of its own and is driven, keys and clicks,
   # through a short backup of the demo disk; the image is checked against the disk, the screen

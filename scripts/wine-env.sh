@@ -21,7 +21,17 @@ else
   KESTROVA_RUN_BUILD=$KESTROVA_BUILD/win64
   KESTROVA_WINE_LOADER=/usr/lib/wine/wine64
 fi
+# The binaries that ship (kestrova.exe, the help launcher, the manual) come from build/release/,
+# built with the runtime that starts on Windows 2000 and XP. Where Wine runs 32-bit code, they
+# are the program that `make run` starts and the journeys drive; elsewhere the 64-bit build's.
+KESTROVA_RELEASE_BUILD=$KESTROVA_BUILD/release
+if [ "$KESTROVA_WINE_ARCH" = win32 ]; then
+  KESTROVA_PROGRAM_BIN=$KESTROVA_RELEASE_BUILD/bin
+else
+  KESTROVA_PROGRAM_BIN=$KESTROVA_RUN_BUILD/bin
+fi
 export KESTROVA_ROOT KESTROVA_BUILD KESTROVA_WINE_ARCH KESTROVA_RUN_BUILD KESTROVA_WINE_LOADER
+export KESTROVA_RELEASE_BUILD KESTROVA_PROGRAM_BIN
 export WINELOADER=$KESTROVA_WINE_LOADER
 export WINEARCH=$KESTROVA_WINE_ARCH
 export WINEPREFIX=${WINEPREFIX:-$KESTROVA_RUN_BUILD/wineprefix}

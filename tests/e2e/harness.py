@@ -27,7 +27,8 @@ import traceback
 ROOT = os.environ.get("KESTROVA_ROOT") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 RUN_BUILD = os.environ.get("KESTROVA_RUN_BUILD", "")
 LOADER = os.environ.get("KESTROVA_WINE_LOADER", "/usr/lib/wine/wine64")
-EXE = os.path.join(RUN_BUILD, "bin", "kestrova.exe")
+# The program as it ships where Wine runs 32-bit code (scripts/wine-env.sh), else the run build's.
+EXE = os.path.join(os.environ.get("KESTROVA_PROGRAM_BIN") or os.path.join(RUN_BUILD, "bin"), "kestrova.exe")
 VBUS_DIR = os.path.join(RUN_BUILD, "bin", "vbus")
 HELPERS = os.path.join(RUN_BUILD, "tests", "e2e")
 SCREEN = (1024, 768)
