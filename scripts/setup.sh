@@ -12,7 +12,7 @@ packages=(
   python3 fonts-wine
   googletest
   locales
-  zip unzip
+  zip unzip nsis
   pandoc groff ghostscript poppler-utils
 )
 
