@@ -141,7 +141,7 @@ void addPortAdapters(Bridge &b, int port, HANDLE handle)
         uint8_t highest = a.initiatorId;
         for (const BridgeDevice &d : a.devices)
             highest = std::max(highest, d.target);
-        a.maxTargets = uint8_t(std::max(8, highest + 1));
+        a.maxTargets = uint8_t(std::min(255, std::max(8, highest + 1)));
         b.adapters.push_back(a);
     }
 }
@@ -177,7 +177,7 @@ void mapClassDevices(Bridge &b)
                     d.type = family.type;
                     a.devices.push_back(d);
                     at = a.devices.end() - 1;
-                    a.maxTargets = uint8_t(std::max<int>(a.maxTargets, d.target + 1));
+                    a.maxTargets = uint8_t(std::min(255, std::max<int>(a.maxTargets, d.target + 1)));
                 }
                 at->claimed = true;
                 snprintf(at->classPath, sizeof at->classPath, "%s", path);
