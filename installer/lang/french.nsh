@@ -1,0 +1,19 @@
+﻿; Textes français de l'installateur (UTF-8). Les noms des raccourcis sont aussi des defines : le
+; programme de désinstallation supprime les raccourcis de l'une et l'autre langue.
+!define LNK_MANUAL_FR "Manuel de Kestrova"
+!define LNK_UNINSTALL_FR "Désinstaller Kestrova"
+
+LangString LNK_MANUAL ${LANG_FRENCH} "${LNK_MANUAL_FR}"
+LangString LNK_UNINSTALL ${LANG_FRENCH} "${LNK_UNINSTALL_FR}"
+
+LangString SEC_PROGRAM ${LANG_FRENCH} "Kestrova"
+LangString DESC_PROGRAM ${LANG_FRENCH} "Le programme, son manuel, le lanceur de l'aide, le fichier lisez-moi, la licence et les raccourcis du menu Démarrer."
+LangString SEC_BRIDGE ${LANG_FRENCH} "Pont ASPI"
+LangString SEC_BRIDGE_LAYER_FOUND ${LANG_FRENCH} "Pont ASPI (Windows a une couche ASPI)"
+LangString DESC_BRIDGE ${LANG_FRENCH} "Aucune couche ASPI n'a été trouvée dans Windows : notre wnaspi32.dll, placée à côté de kestrova.exe, atteint les périphériques SCSI par le pilote de Windows (lancez Kestrova en tant qu'administrateur)."
+LangString DESC_BRIDGE_LAYER_FOUND ${LANG_FRENCH} "Windows a déjà une couche ASPI (wnaspi32.dll), que Kestrova utilise : laissez cette case décochée. Cochée, le pont placé à côté de kestrova.exe serait utilisé à sa place."
+LangString BRIDGE_OTHER_LAYER ${LANG_FRENCH} "$INSTDIR contient déjà une autre wnaspi32.dll : elle est laissée telle quelle, et le pont ASPI n'est pas installé."
+
+LangString NEED_ADMIN ${LANG_FRENCH} "Kestrova s'installe pour tous les utilisateurs de cet ordinateur, ce qui demande les droits d'administrateur. Ouvrez une session d'administrateur, ou lancez l'installation avec $\"Exécuter en tant qu'administrateur$\"."
+LangString UN_FOLDER_KEPT ${LANG_FRENCH} "$INSTDIR contient encore des fichiers que l'installation n'a pas mis en place (des fichiers image, par exemple) : le dossier et ces fichiers sont conservés."
+LangString UN_ASK_SETTING ${LANG_FRENCH} "Supprimer aussi de la base de registre la taille de tampon enregistrée par Kestrova ?$\r$\n$\r$\nChoisissez Non pour la garder en vue d'une installation ultérieure."
