@@ -58,7 +58,6 @@ Var BridgeText         ; the bridge's description on the components page
 Var BridgeInstalled    ; 1: this run put the bridge into the install folder
 
 !define MUI_ABORTWARNING
-!define MUI_COMPONENTSPAGE_SMALLDESC
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE.txt"
 !insertmacro MUI_PAGE_COMPONENTS
@@ -201,7 +200,6 @@ Function .onInit
   ${EndIf}
   ${If} $AspiLayerFound = 1
     !insertmacro UnselectSection ${SecBridge}
-    SectionSetText ${SecBridge} "$(SEC_BRIDGE_LAYER_FOUND)"
     StrCpy $BridgeText "$(DESC_BRIDGE_LAYER_FOUND)"
   ${Else}
     !insertmacro SelectSection ${SecBridge}
