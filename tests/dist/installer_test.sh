@@ -219,14 +219,14 @@ chmod +x "$work/desktop/xdg-open"
 # Started from elsewhere: only the shortcut's working folder leads Kestrova to its manual.
 (cd "$work" && PATH="$work/desktop:$PATH" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wnaspi32=n" \
   WINEPATH=$(kestrova_winpath "$work/demo") LC_ALL=C.UTF-8 \
-  kestrova_wine start /unix "$menu/Kestrova.lnk" >"$work/run.log" 2>&1 </dev/null)
+  WINEDEBUG=err+all kestrova_wine start /unix "$menu/Kestrova.lnk" >"$work/run.log" 2>&1 </dev/null)
 window=
 for _ in $(seq 1 150); do
   window=$(xdotool search --name '^Kestrova$' 2>/dev/null | head -1)
   [ -n "$window" ] && break
   sleep 0.2
 done
-[ -n "$window" ] || { cat "$work/run.log"; fail "no Kestrova window"; }
+[ -n "$window" ] || { cat "$work/run.log"; ps -eo pid,args | grep -i '[k]estrova\.exe'; fail "no Kestrova window"; }
 sleep 2
 xdotool search --name '^Kestrova$' >/dev/null 2>&1 || fail "Kestrova ended at start-up"
 grep -q '^HA_INQUIRY ha=0' "$work/demo/vbus-trace.log" 2>/dev/null ||
