@@ -54,6 +54,7 @@ mkdir -p "$work/unpacked"
 unzip -q "$work/kestrova-1.31.zip" -d "$work/unpacked" || fail "unzip"
 top=$work/unpacked/kestrova-1.31
 for f in kestrova.exe "Kestrova v1.31.pdf" acroread.exe README.txt LICENSE.txt \
+         aspi-bridge/wnaspi32.dll aspi-bridge/README.txt \
          virtual-bus-demo/wnaspi32.dll virtual-bus-demo/vbus.ini virtual-bus-demo/run-demo.bat \
          virtual-bus-demo/run-demo.sh; do
   [ -f "$top/$f" ] || fail "the package lacks $f"

@@ -22,6 +22,9 @@ kestrova-1.31/Kestrova v1.31.pdf
 kestrova-1.31/LICENSE.txt
 kestrova-1.31/README.txt
 kestrova-1.31/acroread.exe
+kestrova-1.31/aspi-bridge/
+kestrova-1.31/aspi-bridge/README.txt
+kestrova-1.31/aspi-bridge/wnaspi32.dll
 kestrova-1.31/kestrova.exe
 kestrova-1.31/virtual-bus-demo/
 kestrova-1.31/virtual-bus-demo/run-demo.bat
@@ -31,11 +34,11 @@ kestrova-1.31/virtual-bus-demo/wnaspi32.dll"
 listed=$(unzip -Z1 "$zip_file" | sort)
 [ "$listed" = "$(sort <<<"$expected")" ] || { echo "$listed"; fail "the package holds other files"; }
 
-for f in kestrova.exe acroread.exe virtual-bus-demo/wnaspi32.dll; do
+for f in kestrova.exe acroread.exe virtual-bus-demo/wnaspi32.dll aspi-bridge/wnaspi32.dll; do
   format=$(x86_64-w64-mingw32-objdump -f "$top/$f")
   grep -q 'file format pei-i386' <<<"$format" || fail "$f is not 32-bit"
 done
-for f in README.txt LICENSE.txt virtual-bus-demo/run-demo.bat virtual-bus-demo/vbus.ini; do
+for f in README.txt LICENSE.txt aspi-bridge/README.txt virtual-bus-demo/run-demo.bat virtual-bus-demo/vbus.ini; do
   [ "$(grep -c $'\r$' "$top/$f")" -eq "$(wc -l <"$top/$f")" ] || fail "$f lacks Windows line ends"
 done
 grep -q "Copyright (c) 2026 the Kestrova developers" "$top/LICENSE.txt" || fail "licence"
