@@ -19,9 +19,11 @@ test: setup build
 screenshots-resources: setup
 	@bash scripts/screenshots-resources.sh
 
-# The release package build/kestrova-1.31-win32.zip: program, manual, readme, licence, demo bus.
+# The release package build/kestrova-1.31-win32.zip (program, manual, readme, licence, ASPI
+# bridge, demo bus) and the installer build/kestrova-1.31-setup.exe.
 dist: setup
 	@bash scripts/dist.sh
+	@bash scripts/installer.sh
 
 # Every window and message box of a journey, in English and French, into docs/screenshots/.
 screenshots: setup build

@@ -13,7 +13,7 @@ packages=(
   python3 fonts-wine
   googletest
   locales
-  zip unzip nsis
+  zip unzip nsis p7zip-full
   pandoc groff ghostscript poppler-utils
 )
 

@@ -13,7 +13,12 @@ status=${PIPESTATUS[0]}
 summary=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1 \2/p' "$log" | tail -n 1)
 if [ -n "$summary" ]; then
   read -r failed total <<<"$summary"
-  counts="$((total - failed))/$total"
+  # ctest counts a skipped test as passed; say which did not run.
+  skipped=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' "$log" | paste -sd, -)
+  nskipped=0
+  [ -n "$skipped" ] && nskipped=$(($(tr -cd , <<<"$skipped" | wc -c) + 1))
+  counts="$((total - failed - nskipped))/$total"
+  [ -n "$skipped" ] && counts="$counts, skipped: $skipped"
 else
   counts="no result"
 fi
