@@ -35,6 +35,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$root/tests/dist/desktop_steps.sh"
 
 step() { echo "--- $(date +%T) $*"; }
 
@@ -69,33 +70,18 @@ step "fresh Wine prefix $WINEPREFIX"
 kestrova_wine wineboot --init >/dev/null 2>&1
 kestrova_wineserver -w
 
-# The desktop's PDF viewer, as winebrowser finds it: xdg-open along the Unix PATH.
-mkdir -p "$work/desktop"
-cat >"$work/desktop/xdg-open" <<EOS
-#!/bin/sh
-printf '%s\n' "\$@" >>"$work/viewer.log"
-EOS
-chmod +x "$work/desktop/xdg-open"
-export PATH="$work/desktop:$PATH"
+fake_pdf_viewer "$work/desktop" "$work/viewer.log"
 
 step "start virtual-bus-demo/run-demo.sh"
 before=$(ls "$top/virtual-bus-demo" | sort)
 WINE=$KESTROVA_WINE_LOADER sh "$top/virtual-bus-demo/run-demo.sh" >"$work/run.log" 2>&1 </dev/null &
 
-window=
-for _ in $(seq 1 150); do
-  window=$(xdotool search --name '^Kestrova$' 2>/dev/null | head -1)
-  [ -n "$window" ] && break
-  sleep 0.2
-done
-[ -n "$window" ] || { cat "$work/run.log"; fail "no Kestrova window"; }
-sleep 2
+wait_for_kestrova "$work/run.log"
 for caption in ERROR Error; do
   if xdotool search --name "^$caption\$" >/dev/null 2>&1; then
     fail "Kestrova shows a message box \"$caption\" at start-up"
   fi
 done
-xdotool search --name '^Kestrova$' >/dev/null 2>&1 || fail "Kestrova ended at start-up"
 
 step "Kestrova runs on the demo's wnaspi32.dll"
 grep -q -i 'virtual-bus-demo\\\\wnaspi32.dll.*native' "$work/run.log" ||
@@ -117,24 +103,11 @@ import -window root "$tree/dist-package-screen.png" 2>/dev/null &&
   echo "screen of the running program: $tree/dist-package-screen.png"
 
 step "F1 opens the manual"
-xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
-xdotool key F1
-for _ in $(seq 1 100); do
-  [ -s "$work/viewer.log" ] && break
-  sleep 0.2
-done
-[ -s "$work/viewer.log" ] || fail "Help started no viewer"
-cat "$work/viewer.log"
+press_help "$work/viewer.log"
 grep -q "^file://$top/Kestrova%20v1.31.pdf\$" "$work/viewer.log" ||
   fail "the viewer did not get the package's manual"
 
 step "Ctrl+Q ends Kestrova"
-xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
-xdotool key ctrl+q
-for _ in $(seq 1 100); do
-  xdotool search --name '^Kestrova$' >/dev/null 2>&1 || break
-  sleep 0.2
-done
-xdotool search --name '^Kestrova$' >/dev/null 2>&1 && fail "Kestrova still runs after Ctrl+Q"
+quit_kestrova
 wait
 echo "PASS"

@@ -49,6 +49,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+source "$root/tests/dist/desktop_steps.sh"
 step() { echo "--- $(date +%T) $*"; }
 
 step "scripts/installer.sh"
@@ -209,47 +210,23 @@ step "Kestrova started through its shortcut, on the demo's virtual bus"
 # Windows looks for wnaspi32.dll in the system folder before the PATH: Wine's goes, as
 # run-demo.sh does it.
 rm -f "$sys/wnaspi32.dll"
-mkdir -p "$work/demo" "$work/desktop"
+mkdir -p "$work/demo"
 cp "$release/bin/vbus/wnaspi32.dll" "$root/demo/vbus.ini" "$work/demo/"
-cat >"$work/desktop/xdg-open" <<EOS
-#!/bin/sh
-printf '%s\n' "\$@" >>"$work/viewer.log"
-EOS
-chmod +x "$work/desktop/xdg-open"
+fake_pdf_viewer "$work/desktop" "$work/viewer.log"
 # Started from elsewhere: only the shortcut's working folder leads Kestrova to its manual.
-(cd "$work" && PATH="$work/desktop:$PATH" WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wnaspi32=n" \
+(cd "$work" && WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wnaspi32=n" \
   WINEPATH=$(kestrova_winpath "$work/demo") LC_ALL=C.UTF-8 \
   WINEDEBUG=err+all kestrova_wine start /unix "$menu/Kestrova.lnk" >"$work/run.log" 2>&1 </dev/null)
-window=
-for _ in $(seq 1 150); do
-  window=$(xdotool search --name '^Kestrova$' 2>/dev/null | head -1)
-  [ -n "$window" ] && break
-  sleep 0.2
-done
-[ -n "$window" ] || { cat "$work/run.log"; ps -eo pid,args | grep -i '[k]estrova\.exe'; fail "no Kestrova window"; }
-sleep 2
-xdotool search --name '^Kestrova$' >/dev/null 2>&1 || fail "Kestrova ended at start-up"
+wait_for_kestrova "$work/run.log"
 grep -q '^HA_INQUIRY ha=0' "$work/demo/vbus-trace.log" 2>/dev/null ||
   fail "Kestrova did not scan the demo's virtual bus"
-xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
-xdotool key F1
-for _ in $(seq 1 100); do
-  [ -s "$work/viewer.log" ] && break
-  sleep 0.2
-done
-[ -s "$work/viewer.log" ] || fail "Help started no viewer"
+press_help "$work/viewer.log"
 url=$(head -1 "$work/viewer.log")
 echo "the viewer got: $url"
 opened=$(python3 -c 'import sys, urllib.parse; print(urllib.parse.unquote(sys.argv[1][7:]))' "$url")
 [ "${url:0:7}" = file:// ] && [ "$(realpath "$opened")" = "$(realpath "$inst/Kestrova v1.31.pdf")" ] ||
   fail "the viewer did not get the installed manual"
-xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
-xdotool key ctrl+q
-for _ in $(seq 1 100); do
-  xdotool search --name '^Kestrova$' >/dev/null 2>&1 || break
-  sleep 0.2
-done
-xdotool search --name '^Kestrova$' >/dev/null 2>&1 && fail "Kestrova still runs after Ctrl+Q"
+quit_kestrova
 setting=$(regval "$setting_key" "IO buffer size")
 [ -n "$setting" ] || fail "Kestrova stored no buffer size"
 echo "stored setting: IO buffer size = $setting"
