@@ -19,6 +19,11 @@
 !endif
 
 Unicode true
+!ifdef STAND_IN_64
+  ; The tests' stand-in where Wine runs only 64-bit code: the same installer, of the 64-bit
+  ; build, into the 64-bit Program Files. What ships is the 32-bit one.
+  Target amd64-unicode
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 ManifestSupportedOS all
@@ -34,7 +39,11 @@ ManifestSupportedOS all
 
 Name "Kestrova ${VERSION}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\Kestrova"
+!ifdef STAND_IN_64
+  InstallDir "$PROGRAMFILES64\Kestrova"
+!else
+  InstallDir "$PROGRAMFILES\Kestrova"
+!endif
 InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
 ShowInstDetails show
 ShowUninstDetails show
