@@ -6,8 +6,8 @@
 #                   hosts whose kernel runs no 32-bit code (see wine-env.sh);
 #   build/release/  the 32-bit binaries that ship, from the same sources with the same options,
 #                   with the win32 thread model's runtime, which starts on Windows 2000 and XP.
-# Both are always compiled and linked, whichever one runs here: an error that only one width
-# shows (a callback without CALLBACK, say) fails the build on every machine.
+# Both test trees are always compiled and linked, whichever one runs here: an error that only
+# one width shows (a callback without CALLBACK, say) fails the build on every machine.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 cd "$KESTROVA_ROOT"
