@@ -7,6 +7,7 @@
  * This program is itself the ASPI layer of the in-process tests: it links the bridge's code and
  * exports its two entry points, so appState.aspiLibrary is this program's own module.
  */
+#include "child_process.h"
 #include "app_state.h"
 #include "aspi.h"
 #include "bridge.h"
@@ -187,20 +188,7 @@ TEST_F(BridgeJourney, FailuresEndTheCopyAndLeaveProtectedDisksAlone)
         SetEnvironmentVariableA("KESTROVA_BRIDGE_CHILD", c.name);
         SetEnvironmentVariableA("KESTROVA_TRANSFER_FOLDER", folder().c_str());
         SetEnvironmentVariableA(kTraceVariable, pathOf("trace.log").c_str());
-        char exe[MAX_PATH];
-        GetModuleFileNameA(nullptr, exe, sizeof exe);
-        std::string command = std::string("\"") + exe + "\" --gtest_filter=BridgeJourney.Failures*";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        DWORD exitCode = 99;
-        if (CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
-            if (WaitForSingleObject(child.hProcess, 60000) != WAIT_OBJECT_0)
-                TerminateProcess(child.hProcess, 99);
-            GetExitCodeProcess(child.hProcess, &exitCode);
-            CloseHandle(child.hThread);
-            CloseHandle(child.hProcess);
-        }
+        DWORD exitCode = runTestsInChild("BridgeJourney.Failures*").exitCode;
         for (const char *name : {"KESTROVA_BRIDGE_CHILD", "KESTROVA_TRANSFER_FOLDER", kTraceVariable})
             SetEnvironmentVariableA(name, nullptr);
 

@@ -5,6 +5,7 @@
  * The child writes the message it saw into that folder; the parent checks the exit status, the
  * message, the chunks that arrived and that nothing else changed.
  */
+#include "child_process.h"
 #include "transfer_bench.h"
 #include "app_state.h"
 #include "message_box_watch.h"
@@ -71,20 +72,7 @@ protected:
         SetEnvironmentVariableA("KESTROVA_SOURCE_FAULT", sourceFault.c_str());
         SetEnvironmentVariableA("KESTROVA_TARGET_FAULT", targetFault.c_str());
         SetEnvironmentVariableA("KESTROVA_DEVICE_GONE", gone.empty() ? nullptr : gone.c_str());
-        char exe[MAX_PATH];
-        GetModuleFileNameA(nullptr, exe, sizeof exe);
-        std::string command = std::string("\"") + exe + "\" --gtest_filter=FaultMatrix.Child";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        DWORD exitCode = 99;
-        if (CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
-            if (WaitForSingleObject(child.hProcess, 60000) != WAIT_OBJECT_0)
-                TerminateProcess(child.hProcess, 99);
-            GetExitCodeProcess(child.hProcess, &exitCode);
-            CloseHandle(child.hThread);
-            CloseHandle(child.hProcess);
-        }
+        DWORD exitCode = runTestsInChild("FaultMatrix.Child").exitCode;
         for (const char *name : {"KESTROVA_FAULT_CHILD", "KESTROVA_TRANSFER_FOLDER", "KESTROVA_SOURCE_FAULT",
                                  "KESTROVA_TARGET_FAULT", "KESTROVA_DEVICE_GONE"})
             SetEnvironmentVariableA(name, nullptr);

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "child_process.h"
 #include "app_state.h"
 #include "main_form.h"
 #include "resource_ids.h"
@@ -148,22 +149,13 @@ Journey runJourney(const std::string &name, const std::string &folder = "", bool
         environment.set("PATH", pathWithoutVirtualBus());
     }
 
-    std::string program = thisProgram();
-    std::string commandLine = "\"" + program + "\" --gtest_filter=StartupJourney.RunsInChild";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+    ChildRun child = runTestsInChild("StartupJourney.RunsInChild", 60000, folder);
+    if (!child.started) {
         ADD_FAILURE() << "the child could not be started, error " << GetLastError();
         return journey;
     }
-    CloseHandle(process.hThread);
-    journey.finished = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
-    if (!journey.finished)
-        TerminateProcess(process.hProcess, 1);
-    GetExitCodeProcess(process.hProcess, &journey.exitCode);
-    CloseHandle(process.hProcess);
+    journey.finished = child.finished;
+    journey.exitCode = child.exitCode;
 
     std::ifstream in(reportPath);
     std::string line;

@@ -3,6 +3,7 @@
  * question, the file length questions, asynchronous completion, the same device on both sides,
  * a buffer change during a transfer, and a SCSI failure that ends the process (child process).
  */
+#include "child_process.h"
 #include "transfer_bench.h"
 #include "app_state.h"
 #include "message_box_watch.h"
@@ -355,26 +356,14 @@ TEST_F(TransferChecks, ScsiFailureEndsTheProcessAfterExactlyTheChunksBefore)
         SetEnvironmentVariableA("KESTROVA_SOURCE_FAULT", c.sourceFault);
         SetEnvironmentVariableA("KESTROVA_TARGET_FAULT", c.targetFault);
 
-        char exe[MAX_PATH];
-        GetModuleFileNameA(nullptr, exe, sizeof exe);
-        std::string command = std::string("\"") + exe + "\" --gtest_filter=TransferChecks.ChildProcessStopsAtAFailedRequest";
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        ASSERT_TRUE(CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-        DWORD waited = WaitForSingleObject(child.hProcess, 60000);
-        if (waited != WAIT_OBJECT_0)
-            TerminateProcess(child.hProcess, 99);
-        DWORD exitCode = 99;
-        GetExitCodeProcess(child.hProcess, &exitCode);
-        CloseHandle(child.hThread);
-        CloseHandle(child.hProcess);
+        ChildRun child = runTestsInChild("TransferChecks.ChildProcessStopsAtAFailedRequest");
+        ASSERT_TRUE(child.started);
         for (const char *name : {"KESTROVA_TRANSFER_CHILD", "KESTROVA_TRANSFER_FOLDER", "KESTROVA_SOURCE_FAULT",
                                  "KESTROVA_TARGET_FAULT"})
             SetEnvironmentVariableA(name, nullptr);
 
-        EXPECT_EQ(waited, WAIT_OBJECT_0) << "the child did not end";
-        EXPECT_EQ(exitCode, 0u);
+        EXPECT_TRUE(child.finished) << "the child did not end";
+        EXPECT_EQ(child.exitCode, 0u);
         Bytes report = readWholeFile(pathOf("report.txt"));
         EXPECT_EQ(std::string(report.begin(), report.end()),
                   "SCSI Command Failed.\nASPI returned status=04h\n(ASPI command completed with an error)");

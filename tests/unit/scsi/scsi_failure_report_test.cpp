@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include "child_process.h"
 #include "app_state.h"
 #include "aspi.h"
 #include "message_box_watch.h"
@@ -49,31 +50,20 @@ ChildResult runChild(uint8_t status)
     DeleteFileA((childFolder + "\\box.txt").c_str());
     DeleteFileA((childFolder + "\\image.bin").c_str());
 
-    char exe[MAX_PATH];
-    GetModuleFileNameA(nullptr, exe, sizeof exe);
-    std::string commandLine = std::string("\"") + exe + "\" --gtest_filter=ScsiFailureChild.Report";
     SetEnvironmentVariableA(kChildStatusVariable, std::to_string(status).c_str());
     SetEnvironmentVariableA(kChildFolderVariable, childFolder.c_str());
-
-    ChildResult result;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(exe, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                  &startup, &process);
+    ChildRun child = runTestsInChild("ScsiFailureChild.Report");
     SetEnvironmentVariableA(kChildStatusVariable, nullptr);
     SetEnvironmentVariableA(kChildFolderVariable, nullptr);
-    if (!started) {
+
+    ChildResult result;
+    if (!child.started) {
         ADD_FAILURE() << "child not started: " << GetLastError();
         return result;
     }
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+    if (!child.finished)
         ADD_FAILURE() << "child did not end";
-        TerminateProcess(process.hProcess, 1);
-    }
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    result.exitCode = child.exitCode;
 
     result.box = readFile(childFolder + "\\box.txt");
     result.imageFile = readFile(childFolder + "\\image.bin");

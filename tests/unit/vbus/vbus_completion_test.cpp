@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include <cstring>
+#include "child_process.h"
 #include "vbus_client.h"
 
 namespace {
@@ -146,22 +147,12 @@ TEST(VbusAsyncChild, ExitWhileARequestIsInFlight)
 
 TEST_F(VbusAsync, ProcessEndsCleanlyWithARequestInFlight)
 {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string command = std::string("\"") + self + "\" --gtest_filter=VbusAsyncChild.*";
     SetEnvironmentVariableA("VBUS_CHILD_CONFIG", scratch.file("vbus.ini").c_str());
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    ChildRun child = runTestsInChild("VbusAsyncChild.*", 20000);
     SetEnvironmentVariableA("VBUS_CHILD_CONFIG", nullptr);
-    ASSERT_TRUE(started);
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
-    DWORD code = 99;
-    GetExitCodeProcess(pi.hProcess, &code);
-    EXPECT_EQ(code, 0u);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    ASSERT_TRUE(child.started);
+    EXPECT_TRUE(child.finished);
+    EXPECT_EQ(child.exitCode, 0u);
 }
 
 class VbusFaults : public testing::Test {
