@@ -5,6 +5,7 @@
  * area. A buffer that does not meet the port's alignment goes through an aligned copy.
  */
 #include "bridge.h"
+#include "scsi_status.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,9 +16,6 @@ namespace {
 
 constexpr ULONG kTimeoutSeconds = 60;
 constexpr uint8_t kSenseRoom = 64;
-constexpr uint8_t kDataProtect = 0x07;
-constexpr uint8_t kAscWriteProtected = 0x27;
-constexpr uint8_t kCheckCondition = 0x02;
 
 struct PassThroughRequest {
     SCSI_PASS_THROUGH_DIRECT sptd;
@@ -34,13 +32,10 @@ void copySense(SRB_ExecSCSICmd &srb, const uint8_t *sense, size_t length)
 /* A write the bridge will not let through: CHECK CONDITION, DATA PROTECT, write protected. */
 uint8_t refuseWrite(SRB_ExecSCSICmd &srb)
 {
-    uint8_t sense[18] = {};
-    sense[0] = 0x70;
-    sense[2] = kDataProtect;
-    sense[7] = 10;
-    sense[12] = kAscWriteProtected;
+    uint8_t sense[kFixedSenseLength];
+    buildSense(sense, kSenseDataProtect, kAscWriteProtected);
     copySense(srb, sense, sizeof sense);
-    srb.SRB_TargStat = kCheckCondition;
+    srb.SRB_TargStat = kScsiCheckCondition;
     return SS_ERR;
 }
 
@@ -143,7 +138,7 @@ uint8_t passThrough(Bridge &b, HostAdapter &a, BridgeDevice &d, SRB_ExecSCSICmd 
     uint8_t status = SS_COMP;
     if (sptd.ScsiStatus != 0) {
         status = SS_ERR;
-        if (sptd.ScsiStatus == kCheckCondition)
+        if (sptd.ScsiStatus == kScsiCheckCondition)
             copySense(srb, request.sense, std::min<size_t>(sptd.SenseInfoLength, kSenseRoom));
     }
     traceRequest(b, &srb, status, d.claimed ? d.classPath : "port");

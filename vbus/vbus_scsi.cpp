@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr uint8_t kCheckCondition = 0x02;
 
 /* Flags the bus honours; posting and event notification are not offered. */
 constexpr uint8_t kResidualCountFlag = 0x04;
@@ -30,7 +29,7 @@ uint8_t executeScsi(Device &d, SRB_ExecSCSICmd &srb)
         return SS_COMP;
     size_t n = std::min<size_t>({sizeof result.sense, srb.SRB_SenseLen, sizeof srb.SenseArea});
     memcpy(srb.SenseArea, result.sense, n);
-    srb.SRB_TargStat = kCheckCondition;
+    srb.SRB_TargStat = kScsiCheckCondition;
     return SS_ERR;
 }
 

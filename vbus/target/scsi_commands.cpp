@@ -119,15 +119,6 @@ TargetResult readWrite(ScsiTarget &t, const TargetCommand &c, bool write)
 
 }  // namespace
 
-void buildSense(uint8_t (&sense)[kTargetSenseLength], uint8_t key, uint8_t asc)
-{
-    memset(sense, 0, sizeof sense);
-    sense[0] = 0x70;       /* current error, fixed format */
-    sense[2] = key;
-    sense[7] = 10;         /* additional length */
-    sense[12] = asc;
-}
-
 void setInquiryText(ScsiTarget &t, const char *vendor, const char *product, const char *revision)
 {
     const char *texts[] = {vendor, product, revision};

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include "scsi_status.h"
 
 /* A status given to reads and/or writes that touch an LBA range, or from the (after+1)th on. */
 struct Fault {
@@ -77,32 +78,12 @@ struct TargetCommand {
     uint32_t length;              /* bytes the carrier's buffer holds */
 };
 
-constexpr uint8_t kScsiGood = 0x00;
-constexpr uint8_t kScsiCheckCondition = 0x02;
-constexpr size_t kTargetSenseLength = 18;
-
-/* Sense keys and additional sense codes of the fixed-format sense data. */
-constexpr uint8_t kSenseNotReady = 0x02;
-constexpr uint8_t kSenseMediumError = 0x03;
-constexpr uint8_t kSenseIllegalRequest = 0x05;
-constexpr uint8_t kSenseDataProtect = 0x07;
-constexpr uint8_t kAscWriteError = 0x0C;
-constexpr uint8_t kAscReadError = 0x11;
-constexpr uint8_t kAscInvalidOpcode = 0x20;
-constexpr uint8_t kAscLbaOutOfRange = 0x21;
-constexpr uint8_t kAscInvalidField = 0x24;
-constexpr uint8_t kAscWriteProtected = 0x27;
-constexpr uint8_t kAscNoMedium = 0x3A;
-
 struct TargetResult {
     uint8_t scsiStatus = kScsiGood;
-    uint8_t sense[kTargetSenseLength] = {};   /* fixed format, with CHECK CONDITION */
+    uint8_t sense[kFixedSenseLength] = {};   /* fixed format, with CHECK CONDITION */
     uint8_t faultStatus = 0;      /* a configured fault other than 04: no SCSI status, the carrier reports it */
     uint32_t transferred = 0;     /* data bytes moved */
 };
-
-/* Fixed-format sense data (current error) with a key and additional sense code. */
-void buildSense(uint8_t (&sense)[kTargetSenseLength], uint8_t key, uint8_t asc);
 
 /* scsi_commands.cpp: carries out one command. */
 TargetResult runTargetCommand(ScsiTarget &target, const TargetCommand &command);
