@@ -101,8 +101,9 @@ TEST_F(RoundTrip, RandomGeometriesThroughFileAndDisks)
         /* One question exactly when the image carries alignment bytes beyond the T sectors. */
         const size_t questions = moved % 2048 ? 1 : 0;
         ASSERT_EQ(boxes.boxes().size(), questions);
-        if (questions)
+        if (questions) {
             EXPECT_EQ(boxes.boxes()[0].text, "File is bigger than device.") << describe(boxes.boxes()[0]);
+        }
         if (HasFailure())
             break;
     }
