@@ -43,6 +43,7 @@ const char *const kBusConfig =
     "[device 0:6]\n"
     "vendor = SHORT\n"
     "inquiry_length = 16\n"
+    "sectors = 16\n"
     "[device 1:12]\n"
     "type = 0x1F\n"
     "sectors = 64\n"
