@@ -148,7 +148,7 @@ bool volumeDisks(Bridge &b, HANDLE volume, std::vector<int> &disks)
 {
     /* IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS answers ERROR_MORE_DATA, with the number of extents,
      * when the volume spans more disks than the buffer holds. */
-    for (DWORD extents = 4; extents <= 1024; extents *= 4) {
+    for (DWORD extents = 1; extents <= 1024; extents *= 4) {
         std::vector<uint8_t> buffer(offsetof(VOLUME_DISK_EXTENTS, Extents) + extents * sizeof(DISK_EXTENT));
         DWORD returned = 0;
         if (b.win->deviceControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, buffer.data(),

@@ -13,6 +13,9 @@
 #include "machine_profiles.h"
 #include "transfer_bench.h"
 
+/* Set in a child run of this program that is meant to end the process (a failed copy). */
+constexpr const char *kChildVariable = "KESTROVA_BRIDGE_CHILD";
+
 class BridgeBench : public TransferBench {
 protected:
     void SetUp() override;

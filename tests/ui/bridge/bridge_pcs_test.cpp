@@ -96,7 +96,7 @@ TEST_F(MachineJourney, Windows10ShowsTheCardAndTheUsbDrivesAndCopiesEveryWay)
 {
     load(windows10Desktop());
     MessageBoxWatch boxes;
-    bindAndScan(2);
+    ASSERT_NO_FATAL_FAILURE(bindAndScan(2));
     EXPECT_STREQ(adapterTable.adapters[0].name, "lsi_scsi [0]");
     EXPECT_EQ(shown(0), (std::vector<std::string>{"2: KESTROVAsampler         1.0 ", "5: KESTROVAmo              1.0 ",
                                                   "7: HA lsi_scsi"}));
@@ -132,7 +132,7 @@ TEST_F(MachineJourney, WindowsXpAnd2000ShowTheScsiCardOnly)
     for (MachineProfile (*machine)() : {windowsXp, windows2000}) {
         SCOPED_TRACE(machine == windowsXp ? "Windows XP" : "Windows 2000");
         load(machine());
-        bindAndScan(1);
+        ASSERT_NO_FATAL_FAILURE(bindAndScan(1));
         EXPECT_STREQ(adapterTable.adapters[0].name, "aic78xx [0]");
         EXPECT_EQ(shown(0), (std::vector<std::string>{"0: KESTROVAswap disk       1.0 ", "2: KESTROVAsampler         1.0 ",
                                                       "5: KESTROVAzip             1.0 ", "7: HA aic78xx"}));
@@ -151,7 +151,7 @@ TEST_F(MachineJourney, WindowsXpAnd2000ShowTheScsiCardOnly)
 TEST_F(MachineJourney, WithTheSystemDiskUnknownDisksAreReadButNeverWritten)
 {
     load(unknownSystemDisk());
-    bindAndScan(2);
+    ASSERT_NO_FATAL_FAILURE(bindAndScan(2));
     EXPECT_STREQ(adapterTable.adapters[0].name, "lsi_sas [0]");
     EXPECT_EQ(shown(0), (std::vector<std::string>{"1: KESTROVAsampler         1.0 ", "7: HA lsi_sas"}));
     EXPECT_EQ(shown(1), (std::vector<std::string>{"0: KESTROVAzip             1.0 ", "7: HA USB/1394"}));
@@ -253,6 +253,8 @@ TEST_F(MachineJourney, EachProtectionRuleRefusesOnItsOwn)
     };
     const Case cases[] = {
         {"nothing in the way", [](MachineProfile &) {}, 2, "sampler", nullptr},
+        {"Windows on the ZIP drive", [](MachineProfile &m) { m.systemDirectory = "F:\\WINDOWS\\system32"; }, 5, "zip",
+         "the disk holds the system volume"},
         {"a page file named only in ExistingPageFiles",
          [](MachineProfile &m) {
              m.pagingFiles = "C:\\pagefile.sys 768 1536";
@@ -335,8 +337,8 @@ TEST_F(MachineJourney, ADrivePluggedInAgainIsFoundByItsAddress)
     ASSERT_EQ(supportInfo(), uint32_t(SS_COMP) << 8 | 2);
     EmulatedUnit &zip = emulatedStack().unit("zip");
     EmulatedUnit &usbMo = emulatedStack().unit("usb mo");
-    plugAgain(zip, "PhysicalDrive5");
-    plugAgain(usbMo, "PhysicalDrive6");
+    plugAgain(zip, "PhysicalDrive6");
+    plugAgain(usbMo, "PhysicalDrive5");
     appState.adapterCount = 2;
     ASSERT_EQ(scanBus(form()), 1);
     EXPECT_STREQ(adapterTable.adapters[1].devices[1].label, "1: KESTROVAzip             1.0 ");

@@ -12,7 +12,8 @@ const std::string kNul(1, '\0');
  * with the disk of the EFI system partition, a Storport SCSI card with a sampler disk at id 2 and
  * an MO drive of 2048-byte sectors at id 5, and two USB drives with class devices only (an MO
  * drive, and a ZIP drive behind a USB-SCSI converter that does not answer its address). The
- * card's MaximumPhysicalPages would wrap (pages - 1) x 4096 in 32 bits; drive D: spans two disks. */
+ * card's MaximumPhysicalPages would wrap (pages - 1) x 4096 in 32 bits; drive D: spans two disks;
+ * Windows numbered the ZIP drive before the USB MO drive. */
 MachineProfile windows10Desktop()
 {
     return {
@@ -25,8 +26,8 @@ MachineProfile windows10Desktop()
          {"nvme", 1, 0, 0, "PhysicalDrive2", kNvme, 0x00, false, 512, 400, true},
          {"sampler", 2, 0, 2, "PhysicalDrive3", kScsi, 0x00, false, 512, 400, true},
          {"mo", 2, 0, 5, "PhysicalDrive4", kScsi, 0x07, true, 2048, 200, true},
-         {"usb mo", 3, 0, 0, "PhysicalDrive5", kUsb, 0x07, true, 512, 400, true},
-         {"zip", 3, 0, 1, "PhysicalDrive6", kUsb, 0x00, true, 512, 400, false}},
+         {"usb mo", 3, 0, 0, "PhysicalDrive6", kUsb, 0x07, true, 512, 400, true},
+         {"zip", 3, 0, 1, "PhysicalDrive5", kUsb, 0x00, true, 512, 400, false}},
         {{"\\\\?\\Volume{e5}", "\\Device\\HarddiskVolume1", 0, {"nvme"}, false, true},
          {"\\\\?\\Volume{c0}", "\\Device\\HarddiskVolume2", 'C', {"system ssd"}, true, true},
          {"\\\\?\\Volume{d1}", "\\Device\\HarddiskVolume3", 'D', {"data disk", "nvme"}, false, true},
@@ -45,7 +46,7 @@ MachineProfile windowsXp()
 {
     return {
         {{0, PortModel::ScsiPort, "atapi", kAta, 1, 128 * 1024, 33, 1},
-         {1, PortModel::ScsiPort, "aic78xx", kScsi, 1, 64 * 1024, 17, 3}},
+         {1, PortModel::ScsiPort, "aic78xx", kScsi, 1, 128 * 1024, 17, 3}},
         {{"system disk", 0, 0, 0, "PhysicalDrive0", kAta, 0x00, false, 512, 400, true},
          {"cd", 0, 0, 1, "CdRom0", kAta, 0x05, true, 2048, 100, true},
          {"swap disk", 1, 0, 0, "PhysicalDrive1", kScsi, 0x00, false, 512, 400, true},
@@ -134,4 +135,5 @@ void loadMachine(const MachineProfile &machine, const std::string &folder)
     s.pagingFiles = machine.pagingFiles;
     s.existingPageFiles = machine.existingPageFiles;
     s.systemPartition = machine.systemPartition;
+    s.systemDirectory = machine.systemDirectory;
 }

@@ -39,6 +39,7 @@ struct MachineProfile {
     std::string pagingFiles;
     std::string existingPageFiles;
     std::string systemPartition;
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
 };
 
 MachineProfile windows10Desktop();
