@@ -113,6 +113,8 @@ struct Bridge {
 };
 
 /* port_kinds.cpp */
+/* Two texts equal but for the case of their letters. */
+bool sameText(const char *a, const char *b);
 BusFamily familyOfBusType(int busType);
 const char *familyName(BusFamily family);
 /* A port's bus type (IOCTL_STORAGE_QUERY_PROPERTY), else what its driver's name tells. */

@@ -147,7 +147,8 @@ void addPortAdapters(Bridge &b, int port, HANDLE handle, const char *driver, boo
 }
 
 /* A class device of a unit of a shown port: the unit is reached through it. Some ports leave
- * claimed units out of their inquiry data; such a unit is added with its class's device type. */
+ * claimed units out of their inquiry data; such a unit is added with the device type its class
+ * device gives (its class's own when it gives none). */
 bool attachToPort(std::vector<HostAdapter> &adapters, const ClassDevice &c)
 {
     for (HostAdapter &a : adapters) {
@@ -160,7 +161,7 @@ bool attachToPort(std::vector<HostAdapter> &adapters, const ClassDevice &c)
             BridgeDevice d;
             d.target = c.address.target;
             d.lun = c.address.lun;
-            d.type = c.type;
+            d.type = c.description.busType >= 0 ? c.description.deviceType : c.type;
             d.address = c.address;
             d.limits = a.limits;
             a.devices.push_back(d);

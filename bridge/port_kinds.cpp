@@ -10,6 +10,7 @@
 #include "bridge.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -54,7 +55,7 @@ constexpr DriverKind kDrivers[] = {
 BusFamily familyOfDriver(const char *driver)
 {
     for (const DriverKind &d : kDrivers)
-        if (!_stricmp(d.name, driver))
+        if (sameText(d.name, driver))
             return d.family;
     return BusFamily::Unknown;
 }
@@ -70,6 +71,14 @@ void driverName(Bridge &b, int port, char (&driver)[32])
 }
 
 }  // namespace
+
+bool sameText(const char *a, const char *b)
+{
+    for (; *a && *b; a++, b++)
+        if (toupper(static_cast<unsigned char>(*a)) != toupper(static_cast<unsigned char>(*b)))
+            return false;
+    return *a == *b;
+}
 
 BusFamily familyOfBusType(int busType)
 {

@@ -123,7 +123,7 @@ bool protectSystemPartition(Bridge &b)
     b.win->listVolumes(volumes);
     for (const std::string &volume : volumes) {
         char device[MAX_PATH];
-        if (!b.win->volumeDeviceName(volume.c_str(), device, sizeof device) || _stricmp(device, value.data()))
+        if (!b.win->volumeDeviceName(volume.c_str(), device, sizeof device) || !sameText(device, value.data()))
             continue;
         std::vector<int> disks;
         if (!pathDisks(b, volume.c_str(), disks))

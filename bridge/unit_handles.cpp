@@ -44,10 +44,14 @@ bool sameAddress(const UnitAddress &x, const UnitAddress &y)
            (!x.known || (x.port == y.port && x.bus == y.bus && x.target == y.target && x.lun == y.lun));
 }
 
+/* Whether two class device paths are of the same family (\\.\PhysicalDrive3, \\.\PhysicalDrive7). */
 bool samePrefix(const char *path, const char *other)
 {
-    size_t n = strcspn(path, "0123456789");
-    return n == strcspn(other, "0123456789") && !strncmp(path, other, n);
+    while (*path && *path == *other && (*path < '0' || *path > '9')) {
+        path++;
+        other++;
+    }
+    return (*path >= '0' && *path <= '9') && (*other >= '0' && *other <= '9');
 }
 
 /* Whether an opened class device is the unit of the inventory. */
