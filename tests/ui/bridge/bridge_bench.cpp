@@ -74,7 +74,7 @@ uint8_t BridgeBench::send(void *block)
     return entry ? uint8_t(entry(block)) : 0;
 }
 
-SRB_ExecSCSICmd BridgeBench::execute(uint8_t adapter, uint8_t target, std::initializer_list<uint8_t> cdb,
+SRB_ExecSCSICmd BridgeBench::execute(uint8_t adapter, uint8_t target, const std::vector<uint8_t> &cdb,
                                      uint8_t flags, uint8_t *buffer, uint32_t length)
 {
     SRB_ExecSCSICmd srb = {};
@@ -87,7 +87,8 @@ SRB_ExecSCSICmd BridgeBench::execute(uint8_t adapter, uint8_t target, std::initi
     srb.SRB_SenseLen = kSenseLength;
     srb.SRB_CDBLen = uint8_t(cdb.size());
     std::copy(cdb.begin(), cdb.end(), srb.CDBByte);
-    EXPECT_EQ(send(&srb), srb.SRB_Status);
+    const uint8_t returned = send(&srb);
+    EXPECT_EQ(returned, srb.SRB_Status);
     return srb;
 }
 

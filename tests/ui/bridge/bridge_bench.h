@@ -7,8 +7,8 @@
 #ifndef KESTROVA_BRIDGE_BENCH_H
 #define KESTROVA_BRIDGE_BENCH_H
 
-#include <initializer_list>
 #include <string>
+#include <vector>
 #include "aspi_blocks.h"
 #include "machine_profiles.h"
 #include "transfer_bench.h"
@@ -28,7 +28,7 @@ protected:
     void bindAndScan(uint8_t adapters);
     uint8_t send(void *block);
     /* One SC_EXEC_SCSI_CMD; the block afterwards. */
-    SRB_ExecSCSICmd execute(uint8_t adapter, uint8_t target, std::initializer_list<uint8_t> cdb, uint8_t flags,
+    SRB_ExecSCSICmd execute(uint8_t adapter, uint8_t target, const std::vector<uint8_t> &cdb, uint8_t flags,
                             uint8_t *buffer, uint32_t length);
     void usePath(const std::string &name);
     /* The medium of a unit, as its image file holds it now. */

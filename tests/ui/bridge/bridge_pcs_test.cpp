@@ -218,17 +218,8 @@ TEST_F(MachineJourney, WriteCommandsNeverReachAProtectedOrInternalDisk)
         for (const Command &c : writes)
             for (uint8_t flags : {SRB_DIR_IN, SRB_DIR_OUT, uint8_t(0)}) {
                 SCOPED_TRACE(testing::Message() << "opcode " << std::hex << int(c.cdb[0]) << " flags " << int(flags));
-                SRB_ExecSCSICmd srb = {};
-                srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-                srb.SRB_HaId = d.adapter;
-                srb.SRB_Target = d.target;
-                srb.SRB_Flags = flags;
-                srb.SRB_BufLen = c.length;
-                srb.SRB_BufPointer = buffer;
-                srb.SRB_SenseLen = kSenseLength;
-                srb.SRB_CDBLen = uint8_t(c.cdb.size());
-                std::copy(c.cdb.begin(), c.cdb.end(), srb.CDBByte);
-                EXPECT_EQ(send(&srb), SS_ERR);
+                SRB_ExecSCSICmd srb = execute(d.adapter, d.target, c.cdb, flags, buffer, c.length);
+                EXPECT_EQ(srb.SRB_Status, SS_ERR);
                 EXPECT_EQ(srb.SenseArea[2], 0x07);
                 EXPECT_EQ(srb.SenseArea[12], 0x27);
                 EXPECT_FALSE(reached(d.unit, c.cdb[0]));

@@ -157,17 +157,7 @@ TEST_F(BridgeRequests, EachRequestGetsTheNearestAspiStatus)
     uint8_t buffer[160 * 512];
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        SRB_ExecSCSICmd srb = {};
-        srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-        srb.SRB_HaId = c.adapter;
-        srb.SRB_Target = c.target;
-        srb.SRB_Flags = c.flags;
-        srb.SRB_BufLen = c.length;
-        srb.SRB_BufPointer = buffer;
-        srb.SRB_SenseLen = kSenseLength;
-        srb.SRB_CDBLen = uint8_t(c.cdb.size());
-        std::copy(c.cdb.begin(), c.cdb.end(), srb.CDBByte);
-        EXPECT_EQ(send(&srb), c.status);
+        SRB_ExecSCSICmd srb = execute(c.adapter, c.target, c.cdb, c.flags, buffer, c.length);
         EXPECT_EQ(srb.SRB_Status, c.status);
         EXPECT_EQ(srb.SRB_HaStat, c.haStat);
         EXPECT_EQ(srb.SenseArea[2] & 0x0F, c.senseKey);
