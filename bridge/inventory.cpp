@@ -219,11 +219,13 @@ void traceAdapters(Bridge &b)
 {
     for (size_t i = 0; i < b.adapters.size(); i++) {
         const HostAdapter &a = b.adapters[i];
-        traceLine(b, "adapter %u: %s%d bus %u, id %u, \"%.16s\"%s, %u units, largest transfer %lu, alignment %lu",
-                  unsigned(i), a.port < 0 ? "no port " : "port ", a.port, a.bus, a.initiatorId,
-                  reinterpret_cast<const char *>(a.identifier), a.internal ? " (internal: disks never written)" : "",
-                  unsigned(a.devices.size()), (unsigned long)largestTransfer(a.limits),
-                  (unsigned long)a.limits.alignmentMask);
+        char place[32] = "USB/1394 drives";
+        if (a.port >= 0)
+            snprintf(place, sizeof place, "port %d bus %u", a.port, a.bus);
+        traceLine(b, "adapter %u: %s, id %u, \"%.16s\"%s, %u units, largest transfer %lu, alignment %lu", unsigned(i),
+                  place, a.initiatorId, reinterpret_cast<const char *>(a.identifier),
+                  a.internal ? " (internal: disks never written)" : "", unsigned(a.devices.size()),
+                  (unsigned long)largestTransfer(a.limits), (unsigned long)a.limits.alignmentMask);
         for (const BridgeDevice &d : a.devices)
             traceLine(b, "  target %u lun %u type %02X %s%s", d.target, d.lun, d.type,
                       d.claimed ? "claimed, via " : "unclaimed, via the port",
