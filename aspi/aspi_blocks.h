@@ -15,6 +15,7 @@
 constexpr uint8_t SC_HA_INQUIRY = 0x00;
 constexpr uint8_t SC_GET_DEV_TYPE = 0x01;
 constexpr uint8_t SC_EXEC_SCSI_CMD = 0x02;
+constexpr uint8_t SC_GETSET_TIMEOUTS = 0x08;   /* served by the bridge; the program never sends it */
 
 /* Request flags (SRB_Flags): only the direction bits are used */
 constexpr uint8_t SRB_DIR_IN = 0x08;
@@ -26,6 +27,7 @@ constexpr uint8_t SS_COMP = 0x01;
 constexpr uint8_t SS_ABORTED = 0x02;
 constexpr uint8_t SS_ABORT_FAIL = 0x03;
 constexpr uint8_t SS_ERR = 0x04;
+constexpr uint8_t SS_INVALID_CMD = 0x80;       /* an ASPI command the library does not offer */
 constexpr uint8_t SS_INVALID_HA = 0x81;
 constexpr uint8_t SS_NO_DEVICE = 0x82;
 constexpr uint8_t SS_INVALID_SRB = 0xE0;
@@ -40,6 +42,14 @@ constexpr uint8_t SS_NO_ADAPTERS = 0xE8;
 constexpr uint8_t SS_INSUFFICIENT_RESOURCES = 0xE9;
 constexpr uint8_t SS_ASPI_IS_SHUTDOWN = 0xEA;
 constexpr uint8_t SS_BAD_INSTALL = 0xEB;
+
+/* Host adapter status (SRB_HaStat), which the program never examines; the bridge reports these */
+constexpr uint8_t HASTAT_OK = 0x00;
+constexpr uint8_t HASTAT_COMMAND_TIMEOUT = 0x0B;   /* the command ran out of time */
+constexpr uint8_t HASTAT_DO_DU = 0x12;             /* data overrun or underrun */
+
+/* SRB_HaId, SRB_Target or SRB_Lun of an SC_GETSET_TIMEOUTS that sets: every one */
+constexpr uint8_t kAspiEveryone = 0xFF;
 
 /* SCSI operation codes of the CDBs */
 constexpr uint8_t SCSI_INQUIRY = 0x12;
@@ -109,6 +119,18 @@ struct SRB_ExecSCSICmd {
     uint8_t SenseArea[kSenseAreaSize];
 };
 
+/* SC_GETSET_TIMEOUTS: SRB_Flags SRB_DIR_IN reads a unit's timeout, SRB_DIR_OUT sets it. */
+struct SRB_GetSetTimeouts {
+    uint8_t SRB_Cmd;
+    uint8_t SRB_Status;
+    uint8_t SRB_HaId;
+    uint8_t SRB_Flags;
+    uint32_t SRB_Hdr_Rsvd;
+    uint8_t SRB_Target;
+    uint8_t SRB_Lun;
+    uint32_t SRB_Timeout;        /* in half seconds */
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(SRB_Header) == 8, "SRB header");
@@ -119,6 +141,8 @@ static_assert(offsetof(SRB_HAInquiry, HA_Identifier) == 26, "SRB_HAInquiry layou
 static_assert(offsetof(SRB_HAInquiry, HA_Unique) == 42, "SRB_HAInquiry layout");
 static_assert(offsetof(SRB_HAInquiry, HA_Rsvd1) == 58, "SRB_HAInquiry layout");
 static_assert(sizeof(SRB_GDEVBlock) == 12, "SRB_GDEVBlock");
+static_assert(sizeof(SRB_GetSetTimeouts) == 14 && offsetof(SRB_GetSetTimeouts, SRB_Timeout) == 10,
+              "SRB_GetSetTimeouts");
 static_assert(offsetof(SRB_GDEVBlock, SRB_Target) == 8, "SRB_GDEVBlock layout");
 static_assert(offsetof(SRB_GDEVBlock, SRB_DeviceType) == 10, "SRB_GDEVBlock layout");
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_Target) == 8, "SRB_ExecSCSICmd layout");

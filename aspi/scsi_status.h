@@ -17,6 +17,7 @@ constexpr size_t kFixedSenseLength = 18;
 constexpr uint8_t kSenseNotReady = 0x02;
 constexpr uint8_t kSenseMediumError = 0x03;
 constexpr uint8_t kSenseIllegalRequest = 0x05;
+constexpr uint8_t kSenseUnitAttention = 0x06;
 constexpr uint8_t kSenseDataProtect = 0x07;
 constexpr uint8_t kAscWriteError = 0x0C;
 constexpr uint8_t kAscReadError = 0x11;
@@ -24,6 +25,7 @@ constexpr uint8_t kAscInvalidOpcode = 0x20;
 constexpr uint8_t kAscLbaOutOfRange = 0x21;
 constexpr uint8_t kAscInvalidField = 0x24;
 constexpr uint8_t kAscWriteProtected = 0x27;
+constexpr uint8_t kAscMediumMayHaveChanged = 0x28;
 constexpr uint8_t kAscNoMedium = 0x3A;
 
 /* Fixed-format sense data (current error) with a key and additional sense code. */

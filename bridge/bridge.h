@@ -1,17 +1,24 @@
 /*
  * The ASPI bridge: an ASPI for Win32 layer (wnaspi32.dll) that serves each request by SCSI
- * pass-through to the real devices. Each SCSI port (\\.\ScsiN:) and bus it reports is one ASPI
- * host adapter, in port then bus order. A device that a class driver owns (a disk, a CD-ROM
- * drive) is reached through its class device (\\.\PhysicalDriveN, \\.\CdRomN, ...), any other
- * through its port. Completion is synchronous.
+ * pass-through to the real devices. The host adapters it shows are the buses of the SCSI cards
+ * (ports whose bus type is of the SCSI family) that hold a unit, in port then bus order, then
+ * one adapter for the USB and FireWire (1394) drives that no such port owns. Internal ports
+ * (ATA, SATA, NVMe, RAID, virtual, ...) are left out unless the user asks for them; their disks
+ * are never written. A device that a class driver owns (a disk, a CD-ROM drive) is reached
+ * through its class device (\\.\PhysicalDriveN, \\.\CdRomN, ...), any other through its port.
+ * Completion is synchronous.
  *
- * inventory.cpp    finds the ports, their buses and devices, and the class devices
- * protection.cpp   which disks are never written; locking the volumes of a disk before a write
- * pass_through.cpp one SC_EXEC_SCSI_CMD as IOCTL_SCSI_PASS_THROUGH_DIRECT
- * requests.cpp     GetASPI32SupportInfo and the three ASPI commands
- * trace.cpp        the request trace, when asked for
- * exports.cpp      the two entry points over the one bridge of the process
- * windows_calls.*  the table through which all of the above reach Windows
+ * port_kinds.cpp    what kind of bus a port or a class device is on (SCSI card, USB, internal)
+ * inventory.cpp     the adapters: the buses of the ports, their units, the USB/1394 adapter
+ * unit_handles.cpp  the class devices, and a unit's class device, found again by its address
+ * commands.cpp      which commands only read, per device type; which way their data goes
+ * protection.cpp    which disks are never written, and whether a write may go to a disk now
+ * volume_locks.cpp  the volumes of a disk locked and dismounted before each write; media changes
+ * pass_through.cpp  one SC_EXEC_SCSI_CMD as IOCTL_SCSI_PASS_THROUGH_DIRECT
+ * requests.cpp      GetASPI32SupportInfo and the ASPI commands
+ * trace.cpp         the request trace, when asked for
+ * exports.cpp       the two entry points over the one bridge of the process
+ * windows_calls.*   the table through which all of the above reach Windows
  */
 #ifndef BRIDGE_H
 #define BRIDGE_H
@@ -20,6 +27,7 @@
 #include <winioctl.h>
 #include <ntddscsi.h>   /* after winioctl.h, which defines CTL_CODE */
 #include <cstdint>
+#include <string>
 #include <vector>
 #include "aspi_blocks.h"
 #include "windows_calls.h"
@@ -28,32 +36,70 @@ constexpr int kMaxPorts = 32;            /* \\.\Scsi0: to \\.\Scsi31:, gaps allo
 constexpr size_t kClassPathSize = 24;
 /* SRB_Flags: the residual count is honoured; posting and event notification are not offered. */
 constexpr uint8_t kResidualCountFlag = 0x04;
+/* The setting that shows internal ports too (an expert's choice): "1" to show them. */
+constexpr const char *kInternalPortsVariable = "KESTROVA_BRIDGE_INTERNAL_PORTS";
+/* How long one command may take before the port gives up on it, unless SC_GETSET_TIMEOUTS says
+ * otherwise: half an hour. A 64 KB read of a failing disk whose every sector goes through the
+ * drive's full error recovery, the spin-up of an old drive, an MO write with verify all stay
+ * well within it; a device that hangs gives the caller back within half an hour. */
+constexpr uint32_t kDefaultTimeoutSeconds = 30 * 60;
+/* The longest timeout the Windows port drivers take for a pass-through request: 30 hours. */
+constexpr uint32_t kLongestTimeoutSeconds = 30 * 60 * 60;
+
+/* The kind of bus a port or a class device is on, from its STORAGE_BUS_TYPE. */
+enum class BusFamily : uint8_t { Scsi, UsbOr1394, Internal, Unknown };
+
+/* Where Windows places a unit: SCSI_ADDRESS (port, path, target, LUN). */
+struct UnitAddress {
+    bool known = false;
+    uint8_t port = 0, bus = 0, target = 0, lun = 0;
+};
+
+struct TransferLimits {
+    uint32_t maxTransfer = 64 * 1024;    /* bytes in one request */
+    uint32_t maxPages = 0;               /* physical pages one transfer may touch; 0: no limit given */
+    uint32_t alignmentMask = 0;          /* the buffer's address must have none of these bits */
+};
+
+/* A volume this bridge holds locked and dismounted while it writes the disk under it. */
+struct HeldVolume {
+    std::string name;
+    HANDLE handle;                       /* the lock lasts while this is open */
+};
 
 struct BridgeDevice {
-    uint8_t target = 0;
+    uint8_t target = 0;                  /* as the program addresses it */
     uint8_t lun = 0;
     uint8_t type = 0;                    /* peripheral device type */
     bool claimed = false;                /* a class driver owns it: requests go to classPath */
     char classPath[kClassPathSize] = ""; /* empty while no class device answers for it */
     int diskNumber = -1;                 /* N of \\.\PhysicalDriveN */
+    UnitAddress address;                 /* where Windows places it; a unit is found again by it */
+    std::string identity;                /* vendor, product, revision, serial of its class device */
     HANDLE handle = INVALID_HANDLE_VALUE;/* the class device, opened at its first request */
+    TransferLimits limits;
+    uint32_t timeoutSeconds = kDefaultTimeoutSeconds;
+    std::vector<HeldVolume> held;        /* locked for writing this disk */
+    bool mediaCountKnown = false;        /* the media change count the held locks belong to */
+    ULONG mediaChanges = 0;
 };
 
 struct HostAdapter {
-    int port = 0;                        /* N of \\.\ScsiN: */
+    int port = -1;                       /* N of \\.\ScsiN:; -1: the USB/1394 adapter */
     HANDLE portHandle = INVALID_HANDLE_VALUE;   /* shared by the port's buses, not owned */
     uint8_t bus = 0;
+    bool internal = false;               /* shown by the expert setting: its disks are never written */
     uint8_t initiatorId = 7;
     uint8_t identifier[16] = {};
     uint8_t maxTargets = 8;
-    uint32_t maxTransfer = 0;
-    uint32_t alignmentMask = 0;
+    TransferLimits limits;
     std::vector<BridgeDevice> devices;
 };
 
-struct LockedVolume {
+/* A disk that is never written, and which rule says so. */
+struct ProtectedDisk {
     int disk;
-    HANDLE handle;                       /* the lock lasts while this is open */
+    const char *why;
 };
 
 struct Bridge {
@@ -61,27 +107,80 @@ struct Bridge {
     std::vector<HANDLE> ports;
     std::vector<HostAdapter> adapters;
     int deniedPorts = 0;                 /* ports Windows would not open for us */
-    std::vector<int> protectedDisks;     /* hold the system volume or a page file */
-    bool systemDiskKnown = false;        /* false: no disk reached through its class is written */
-    std::vector<int> preparedDisks;      /* volumes locked and dismounted */
-    std::vector<LockedVolume> locks;
+    std::vector<ProtectedDisk> protectedDisks;
+    const char *protectionUnknown = nullptr;   /* set: no disk reached through its class is written */
     HANDLE trace = INVALID_HANDLE_VALUE;
 };
+
+/* port_kinds.cpp */
+/* Two texts equal but for the case of their letters. */
+bool sameText(const char *a, const char *b);
+BusFamily familyOfBusType(int busType);
+const char *familyName(BusFamily family);
+/* A port's bus type (IOCTL_STORAGE_QUERY_PROPERTY), else what its driver's name tells. */
+BusFamily portFamily(Bridge &bridge, int port, HANDLE handle, char (&driver)[32]);
+/* What a class device's STORAGE_DEVICE_DESCRIPTOR says: its bus type (-1: nothing given), its
+ * SCSI peripheral device type and its identity (vendor, product, revision, serial). */
+struct DeviceDescription {
+    int busType = -1;
+    uint8_t deviceType = 0;
+    std::string identity;
+};
+DeviceDescription describeClassDevice(Bridge &bridge, HANDLE device);
+/* A class device's adapter limits (StorageAdapterProperty); false when not given. */
+bool classDeviceLimits(Bridge &bridge, HANDLE device, TransferLimits &limits);
 
 /* inventory.cpp */
 void takeInventory(Bridge &bridge);
 void releaseInventory(Bridge &bridge);
 BridgeDevice *findDevice(Bridge &bridge, uint8_t adapter, uint8_t target, uint8_t lun);
 
+/* unit_handles.cpp */
+struct ClassDevice {
+    char path[kClassPathSize];
+    int number;
+    bool disk;                           /* \\.\PhysicalDriveN */
+    uint8_t type;                        /* the device type its class stands for */
+    UnitAddress address;
+    DeviceDescription description;
+};
+/* Every class device that opens, in family then number order. */
+std::vector<ClassDevice> listClassDevices(Bridge &bridge);
+/* The handle a request for this unit goes to: its port, or its class device, opened at its first
+ * request after checking that it is still the same unit (else it is looked for by its address).
+ * INVALID_HANDLE_VALUE with the Windows error when there is none. */
+HANDLE unitHandle(Bridge &bridge, HostAdapter &adapter, BridgeDevice &device, DWORD &error);
+/* The class device stopped answering (unplugged): forget its handle and locks. */
+void dropUnitHandle(Bridge &bridge, BridgeDevice &device);
+bool deviceGone(DWORD error);
+
+/* commands.cpp */
+bool isDiskType(uint8_t deviceType);
+/* Whether a CDB is one of the commands known only to read, for this device type. */
+bool onlyReads(uint8_t deviceType, const uint8_t *cdb, uint8_t cdbLength);
+enum class DataWay { Unknown, In, Out };
+/* Which way a command's data goes whatever the request says; Unknown when the operation code
+ * does not settle it. */
+DataWay certainDataWay(const uint8_t *cdb, uint8_t cdbLength);
+
 /* protection.cpp */
 void findProtectedDisks(Bridge &bridge);
-/* Whether a CDB is one of the commands known only to read. */
-bool onlyReads(const uint8_t *cdb, uint8_t cdbLength);
-/* Null when the disk may be written now (its volumes locked and dismounted), else why not. */
-const char *prepareDiskForWriting(Bridge &bridge, int disk);
-void releaseVolumeLocks(Bridge &bridge);
+/* The disks a volume lies on (its extents, else its device number); false when it does not say.
+ * A volume of a CD or DVD lies on no disk. */
+bool volumeDisks(Bridge &bridge, HANDLE volume, std::vector<int> &disks);
+/* Null when the command may go to the unit now (the disk's volumes locked and dismounted),
+ * else the rule that refuses it. */
+const char *writeRefusal(Bridge &bridge, const HostAdapter &adapter, BridgeDevice &device);
+
+/* volume_locks.cpp */
+const char *prepareDiskForWriting(Bridge &bridge, BridgeDevice &device);
+/* The medium may have changed: the locks taken for the old one go. */
+void forgetMedium(Bridge &bridge, BridgeDevice &device);
 
 /* pass_through.cpp */
+/* The most one request may move: MaximumTransferLength, and MaximumPhysicalPages of a page-
+ * aligned buffer. */
+uint32_t largestTransfer(const TransferLimits &limits);
 uint8_t passThrough(Bridge &bridge, HostAdapter &adapter, BridgeDevice &device, SRB_ExecSCSICmd &srb);
 
 /* requests.cpp */

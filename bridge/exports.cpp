@@ -27,7 +27,6 @@ Bridge &theBridge()
 /* Until the first GetASPI32SupportInfo there is no adapter: requests end with SS_INVALID_HA. */
 void release(Bridge &b)
 {
-    releaseVolumeLocks(b);
     releaseInventory(b);
     closeTrace(b);
 }

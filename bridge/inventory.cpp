@@ -1,7 +1,12 @@
 /*
- * The inventory: which SCSI ports Windows has, the buses each reports and the logical units on
- * them (IOCTL_SCSI_GET_INQUIRY_DATA), what each port takes (IOCTL_SCSI_GET_CAPABILITIES), and
- * which class device answers for a claimed unit (IOCTL_SCSI_GET_ADDRESS).
+ * The inventory: the adapters the program sees. Each SCSI port Windows has (\\.\ScsiN:) is asked
+ * its bus type; the buses of SCSI-family ports that hold a unit become adapters, in port then bus
+ * order (IOCTL_SCSI_GET_INQUIRY_DATA gives the buses and units, IOCTL_SCSI_GET_CAPABILITIES what
+ * the port takes). The class devices are then asked where they are (IOCTL_SCSI_GET_ADDRESS): a
+ * claimed unit of a shown port is reached through its class device; USB and 1394 drives that no
+ * shown port owns make one adapter of their own, after the SCSI ones. Internal ports (ATA, SATA,
+ * NVMe, RAID, virtual, ...) and ports of an unknown kind are not shown unless the expert setting
+ * asks for them; then they come last, and their disks are never written.
  */
 #include "bridge.h"
 
@@ -14,62 +19,51 @@ namespace {
 constexpr DWORD kReadWrite = GENERIC_READ | GENERIC_WRITE;
 constexpr DWORD kFirstInquiryBuffer = 4096;
 constexpr DWORD kLargestInquiryBuffer = 1u << 20;
-constexpr uint32_t kDefaultMaxTransfer = 64 * 1024;
-constexpr uint32_t kPageSize = 4096;
+constexpr uint8_t kGroupInitiatorId = 7;
+const char kGroupIdentifier[] = "USB/1394";
 
-/* The class devices a claimed unit may hide behind, and the type to give a unit that only its
- * class device reports. */
-struct ClassFamily {
-    const char *prefix;
-    int count;
-    uint8_t type;
-    bool disk;
-};
-constexpr ClassFamily kClassFamilies[] = {
-    {"\\\\.\\PhysicalDrive", 64, 0x00, true},
-    {"\\\\.\\CdRom", 32, 0x05, false},
-    {"\\\\.\\Tape", 16, 0x01, false},
-    {"\\\\.\\Changer", 16, 0x08, false},
-};
-
-/* The port driver's name from HKLM\HARDWARE\DEVICEMAP\Scsi, as users see it in the device
- * manager's driver details; "SCSI PORT n" when the registry does not say. */
-void adapterIdentifier(Bridge &b, int port, uint8_t bus, int busCount, uint8_t (&out)[16])
+bool internalPortsWanted()
 {
-    char key[64];
-    snprintf(key, sizeof key, "HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port %d", port);
-    char driver[64] = "";
-    DWORD size = sizeof driver - 1;
-    char text[40];
-    if (b.win->readMachineValue(key, "Driver", driver, &size) == ERROR_SUCCESS && driver[0]) {
-        driver[std::min<DWORD>(size, sizeof driver - 1)] = '\0';
-        if (busCount > 1)
-            snprintf(text, sizeof text, "%s %u", driver, bus);
-        else
-            snprintf(text, sizeof text, "%s", driver);
-    } else if (busCount > 1) {
-        snprintf(text, sizeof text, "SCSI PORT %d-%u", port, bus);
-    } else {
-        snprintf(text, sizeof text, "SCSI PORT %d", port);
-    }
+    char value[8] = "";
+    DWORD n = GetEnvironmentVariableA(kInternalPortsVariable, value, sizeof value);
+    return n > 0 && n < sizeof value && !strcmp(value, "1");
+}
+
+void setIdentifier(uint8_t (&out)[16], const char *text)
+{
     memset(out, 0, sizeof out);
     memcpy(out, text, std::min(strlen(text), sizeof out));
 }
 
-void readCapabilities(Bridge &b, HANDLE port, uint32_t &maxTransfer, uint32_t &alignmentMask)
+/* The port driver's name, as users see it in the device manager's driver details, with the bus
+ * number when the port has several; "SCSI PORT n" when the registry does not say. */
+void adapterIdentifier(const char *driver, int port, uint8_t bus, int busCount, uint8_t (&out)[16])
+{
+    char text[48];
+    if (driver[0] && busCount > 1)
+        snprintf(text, sizeof text, "%s %u", driver, bus);
+    else if (driver[0])
+        snprintf(text, sizeof text, "%s", driver);
+    else if (busCount > 1)
+        snprintf(text, sizeof text, "SCSI PORT %d-%u", port, bus);
+    else
+        snprintf(text, sizeof text, "SCSI PORT %d", port);
+    setIdentifier(out, text);
+}
+
+TransferLimits portLimits(Bridge &b, HANDLE port)
 {
     IO_SCSI_CAPABILITIES caps = {};
     DWORD returned = 0;
-    maxTransfer = kDefaultMaxTransfer;
-    alignmentMask = 0;
+    TransferLimits limits;
     if (!b.win->deviceControl(port, IOCTL_SCSI_GET_CAPABILITIES, nullptr, 0, &caps, sizeof caps, &returned) ||
         returned < offsetof(IO_SCSI_CAPABILITIES, AlignmentMask) + sizeof caps.AlignmentMask)
-        return;
-    maxTransfer = caps.MaximumTransferLength;
-    /* A buffer that does not start on a page boundary touches one page more than it fills. */
-    if (caps.MaximumPhysicalPages > 1)
-        maxTransfer = std::min<uint32_t>(maxTransfer, (caps.MaximumPhysicalPages - 1) * kPageSize);
-    alignmentMask = caps.AlignmentMask;
+        return limits;
+    if (caps.MaximumTransferLength > 0)
+        limits.maxTransfer = caps.MaximumTransferLength;
+    limits.maxPages = caps.MaximumPhysicalPages;
+    limits.alignmentMask = caps.AlignmentMask;
+    return limits;
 }
 
 /* The port's inquiry data; empty when the port does not give it. */
@@ -89,9 +83,18 @@ std::vector<uint8_t> inquiryData(Bridge &b, HANDLE port)
     return {};
 }
 
+void fitTargets(HostAdapter &a)
+{
+    int highest = a.initiatorId;
+    for (const BridgeDevice &d : a.devices)
+        highest = std::max<int>(highest, d.target);
+    a.maxTargets = uint8_t(std::min(255, std::max(8, highest + 1)));
+}
+
 /* One adapter per bus the port reports, with the logical units found on it. Every offset in the
  * data is checked against what the port returned. */
-void addPortAdapters(Bridge &b, int port, HANDLE handle)
+void addPortAdapters(Bridge &b, int port, HANDLE handle, const char *driver, bool internal,
+                     std::vector<HostAdapter> &out)
 {
     std::vector<uint8_t> data = inquiryData(b, handle);
     const size_t busDataAt = offsetof(SCSI_ADAPTER_BUS_INFO, BusData);
@@ -101,17 +104,16 @@ void addPortAdapters(Bridge &b, int port, HANDLE handle)
     else
         traceLine(b, "port %d gives no inquiry data (error %lu): one bus, its class devices only", port,
                   GetLastError());
-    uint32_t maxTransfer, alignmentMask;
-    readCapabilities(b, handle, maxTransfer, alignmentMask);
+    TransferLimits limits = portLimits(b, handle);
 
     for (int bus = 0; bus < busCount; bus++) {
         HostAdapter a;
         a.port = port;
         a.portHandle = handle;
         a.bus = uint8_t(bus);
-        a.maxTransfer = maxTransfer;
-        a.alignmentMask = alignmentMask;
-        adapterIdentifier(b, port, a.bus, busCount, a.identifier);
+        a.internal = internal;
+        a.limits = limits;
+        adapterIdentifier(driver, port, a.bus, busCount, a.identifier);
         size_t entryAt = busDataAt + size_t(bus) * sizeof(SCSI_BUS_DATA);
         if (entryAt + sizeof(SCSI_BUS_DATA) <= data.size()) {
             SCSI_BUS_DATA busData;
@@ -133,57 +135,101 @@ void addPortAdapters(Bridge &b, int port, HANDLE handle)
                     d.lun = unit.Lun;
                     d.type = peripheral & 0x1F;
                     d.claimed = unit.DeviceClaimed != 0;
+                    d.address = {true, uint8_t(port), a.bus, d.target, d.lun};
+                    d.limits = limits;
                     a.devices.push_back(d);
                 }
                 offset = unit.NextInquiryDataOffset;
             }
         }
-        uint8_t highest = a.initiatorId;
-        for (const BridgeDevice &d : a.devices)
-            highest = std::max(highest, d.target);
-        a.maxTargets = uint8_t(std::min(255, std::max(8, highest + 1)));
-        b.adapters.push_back(a);
+        out.push_back(a);
     }
 }
 
-/* Which class device answers for which unit: each one that exists is asked its address. */
-void mapClassDevices(Bridge &b)
+/* A class device of a unit of a shown port: the unit is reached through it. Some ports leave
+ * claimed units out of their inquiry data; such a unit is added with the device type its class
+ * device gives (its class's own when it gives none). */
+bool attachToPort(std::vector<HostAdapter> &adapters, const ClassDevice &c)
 {
-    for (const ClassFamily &family : kClassFamilies) {
-        for (int n = 0; n < family.count; n++) {
-            char path[kClassPathSize];
-            snprintf(path, sizeof path, "%s%d", family.prefix, n);
-            HANDLE h = b.win->openDevice(path, 0);
-            if (h == INVALID_HANDLE_VALUE)
-                continue;
-            SCSI_ADDRESS address = {};
-            DWORD returned = 0;
-            BOOL ok = b.win->deviceControl(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address, sizeof address,
-                                           &returned);
-            b.win->closeDevice(h);
-            if (!ok || returned < sizeof address)
-                continue;
-            for (HostAdapter &a : b.adapters) {
-                if (a.port != address.PortNumber || a.bus != address.PathId)
-                    continue;
-                auto at = std::find_if(a.devices.begin(), a.devices.end(), [&](const BridgeDevice &d) {
-                    return d.target == address.TargetId && d.lun == address.Lun;
-                });
-                if (at == a.devices.end()) {
-                    /* Some ports leave claimed units out of their inquiry data. */
-                    BridgeDevice d;
-                    d.target = address.TargetId;
-                    d.lun = address.Lun;
-                    d.type = family.type;
-                    a.devices.push_back(d);
-                    at = a.devices.end() - 1;
-                    a.maxTargets = uint8_t(std::min(255, std::max<int>(a.maxTargets, d.target + 1)));
-                }
-                at->claimed = true;
-                snprintf(at->classPath, sizeof at->classPath, "%s", path);
-                at->diskNumber = family.disk ? n : -1;
-            }
+    for (HostAdapter &a : adapters) {
+        if (!c.address.known || a.port != c.address.port || a.bus != c.address.bus)
+            continue;
+        auto at = std::find_if(a.devices.begin(), a.devices.end(), [&](const BridgeDevice &d) {
+            return d.target == c.address.target && d.lun == c.address.lun;
+        });
+        if (at == a.devices.end()) {
+            BridgeDevice d;
+            d.target = c.address.target;
+            d.lun = c.address.lun;
+            d.type = c.description.busType >= 0 ? c.description.deviceType : c.type;
+            d.address = c.address;
+            d.limits = a.limits;
+            a.devices.push_back(d);
+            at = a.devices.end() - 1;
         }
+        at->claimed = true;
+        snprintf(at->classPath, sizeof at->classPath, "%s", c.path);
+        at->diskNumber = c.disk ? c.number : -1;
+        at->identity = c.description.identity;
+        return true;
+    }
+    return false;
+}
+
+/* The USB and 1394 drives no shown port owns, numbered by what they are (the same drives give
+ * the same targets whatever Windows numbered them this time), skipping the adapter's own id. */
+HostAdapter usbGroup(Bridge &b, std::vector<const ClassDevice *> &drives)
+{
+    std::sort(drives.begin(), drives.end(), [](const ClassDevice *x, const ClassDevice *y) {
+        return x->description.identity != y->description.identity
+                   ? x->description.identity < y->description.identity
+                   : strcmp(x->path, y->path) < 0;
+    });
+    HostAdapter group;
+    group.initiatorId = kGroupInitiatorId;
+    setIdentifier(group.identifier, kGroupIdentifier);
+    group.limits.maxTransfer = 0;
+    uint8_t target = 0;
+    for (const ClassDevice *c : drives) {
+        if (target == kGroupInitiatorId)
+            target++;
+        BridgeDevice d;
+        d.target = target++;
+        d.type = c->description.deviceType;
+        d.claimed = true;
+        snprintf(d.classPath, sizeof d.classPath, "%s", c->path);
+        d.diskNumber = c->disk ? c->number : -1;
+        d.address = c->address;
+        d.identity = c->description.identity;
+        HANDLE h = b.win->openDevice(c->path, 0);
+        if (h != INVALID_HANDLE_VALUE) {
+            classDeviceLimits(b, h, d.limits);
+            b.win->closeDevice(h);
+        }
+        uint32_t largest = largestTransfer(d.limits);
+        if (group.limits.maxTransfer == 0 || largest < group.limits.maxTransfer)
+            group.limits.maxTransfer = largest;
+        group.devices.push_back(d);
+    }
+    fitTargets(group);
+    return group;
+}
+
+void traceAdapters(Bridge &b)
+{
+    for (size_t i = 0; i < b.adapters.size(); i++) {
+        const HostAdapter &a = b.adapters[i];
+        char place[32] = "USB/1394 drives";
+        if (a.port >= 0)
+            snprintf(place, sizeof place, "port %d bus %u", a.port, a.bus);
+        traceLine(b, "adapter %u: %s, id %u, \"%.16s\"%s, %u units, largest transfer %lu, alignment %lu", unsigned(i),
+                  place, a.initiatorId, reinterpret_cast<const char *>(a.identifier),
+                  a.internal ? " (internal: disks never written)" : "", unsigned(a.devices.size()),
+                  (unsigned long)largestTransfer(a.limits), (unsigned long)a.limits.alignmentMask);
+        for (const BridgeDevice &d : a.devices)
+            traceLine(b, "  target %u lun %u type %02X %s%s", d.target, d.lun, d.type,
+                      d.claimed ? "claimed, via " : "unclaimed, via the port",
+                      d.claimed ? (d.classPath[0] ? d.classPath : "(no class device)") : "");
     }
 }
 
@@ -192,6 +238,8 @@ void mapClassDevices(Bridge &b)
 void takeInventory(Bridge &b)
 {
     releaseInventory(b);
+    const bool internalWanted = internalPortsWanted();
+    std::vector<HostAdapter> scsi, internal;
     for (int port = 0; port < kMaxPorts; port++) {
         char path[24];
         snprintf(path, sizeof path, "\\\\.\\Scsi%d:", port);
@@ -205,26 +253,47 @@ void takeInventory(Bridge &b)
             continue;
         }
         b.ports.push_back(h);
-        addPortAdapters(b, port, h);
+        char driver[32];
+        BusFamily family = portFamily(b, port, h, driver);
+        if (family == BusFamily::Scsi)
+            addPortAdapters(b, port, h, driver, false, scsi);
+        else if (family != BusFamily::UsbOr1394 && internalWanted)
+            addPortAdapters(b, port, h, driver, true, internal);
+        else
+            traceLine(b, "port %d not shown (%s)", port, familyName(family));
     }
-    mapClassDevices(b);
-    for (size_t i = 0; i < b.adapters.size(); i++) {
-        const HostAdapter &a = b.adapters[i];
-        traceLine(b, "adapter %u: port %d bus %u, id %u, \"%.16s\", %u units, largest transfer %lu, alignment %lu",
-                  unsigned(i), a.port, a.bus, a.initiatorId, reinterpret_cast<const char *>(a.identifier),
-                  unsigned(a.devices.size()), (unsigned long)a.maxTransfer, (unsigned long)a.alignmentMask);
-        for (const BridgeDevice &d : a.devices)
-            traceLine(b, "  target %u lun %u type %02X %s%s", d.target, d.lun, d.type,
-                      d.claimed ? "claimed, via " : "unclaimed, via the port", d.claimed ? (d.classPath[0] ? d.classPath : "(no class device)") : "");
+
+    std::vector<ClassDevice> classes = listClassDevices(b);
+    std::vector<const ClassDevice *> usb;
+    for (const ClassDevice &c : classes) {
+        if (attachToPort(scsi, c) || attachToPort(internal, c))
+            continue;
+        if (familyOfBusType(c.description.busType) == BusFamily::UsbOr1394)
+            usb.push_back(&c);
+        else
+            traceLine(b, "%s not shown (on no shown port, bus type %d)", c.path, c.description.busType);
     }
+
+    for (std::vector<HostAdapter> *list : {&scsi, &internal})
+        for (HostAdapter &a : *list)
+            if (!a.devices.empty()) {
+                fitTargets(a);
+                b.adapters.push_back(a);
+            }
+    if (!usb.empty()) {
+        HostAdapter group = usbGroup(b, usb);
+        b.adapters.insert(b.adapters.begin() + ptrdiff_t(std::count_if(b.adapters.begin(), b.adapters.end(),
+                                                                       [](const HostAdapter &a) { return !a.internal; })),
+                          group);
+    }
+    traceAdapters(b);
 }
 
 void releaseInventory(Bridge &b)
 {
     for (HostAdapter &a : b.adapters)
         for (BridgeDevice &d : a.devices)
-            if (d.handle != INVALID_HANDLE_VALUE)
-                b.win->closeDevice(d.handle);
+            dropUnitHandle(b, d);
     for (HANDLE h : b.ports)
         b.win->closeDevice(h);
     b.ports.clear();

@@ -1,8 +1,9 @@
 /*
- * GetASPI32SupportInfo and the three ASPI commands. Every request is finished when
+ * GetASPI32SupportInfo and the ASPI commands: SC_HA_INQUIRY, SC_GET_DEV_TYPE, SC_EXEC_SCSI_CMD
+ * and SC_GETSET_TIMEOUTS; any other is SS_INVALID_CMD. Every request is finished when
  * SendASPI32Command returns: its final status is then in SRB_Status and is also the value
- * returned. Requests refused at once (an unknown command, posting or event flags, a bad CDB
- * length, an adapter or unit that is not there) get their status the same way.
+ * returned. Requests refused at once (posting or event flags, a bad CDB length, an adapter or
+ * unit that is not there) get their status the same way.
  */
 #include "bridge.h"
 
@@ -37,16 +38,53 @@ uint8_t hostAdapterInquiry(Bridge &b, SRB_HAInquiry &q)
     q.HA_Unique[3] = a.maxTargets;
     /* bytes 4-7: the largest transfer, little-endian; bytes 0-1 (alignment) stay 0: any
      * buffer will do, the bridge copies where the port needs it */
+    const uint32_t largest = largestTransfer(a.limits);
     for (int i = 0; i < 4; i++)
-        q.HA_Unique[4 + i] = uint8_t(a.maxTransfer >> (8 * i));
+        q.HA_Unique[4 + i] = uint8_t(largest >> (8 * i));
     return SS_COMP;
+}
+
+bool matches(uint8_t asked, uint8_t value)
+{
+    return asked == kAspiEveryone || asked == value;
+}
+
+/* SC_GETSET_TIMEOUTS: SRB_DIR_IN reads one unit's timeout, SRB_DIR_OUT sets it for every unit
+ * the address names (0xFF: every adapter, target or LUN). Half seconds, rounded up to whole
+ * seconds; 0 gives the default back; at most what the port drivers take. */
+uint8_t getSetTimeouts(Bridge &b, SRB_GetSetTimeouts &t)
+{
+    const uint8_t way = t.SRB_Flags & (SRB_DIR_IN | SRB_DIR_OUT);
+    if (way == SRB_DIR_IN) {
+        if (t.SRB_HaId >= b.adapters.size())
+            return SS_INVALID_HA;
+        const BridgeDevice *d = findDevice(b, t.SRB_HaId, t.SRB_Target, t.SRB_Lun);
+        if (!d)
+            return SS_NO_DEVICE;
+        t.SRB_Timeout = d->timeoutSeconds * 2;
+        return SS_COMP;
+    }
+    if (way != SRB_DIR_OUT)
+        return SS_INVALID_SRB;
+    if (t.SRB_HaId != kAspiEveryone && t.SRB_HaId >= b.adapters.size())
+        return SS_INVALID_HA;
+    uint32_t seconds = t.SRB_Timeout == 0 ? kDefaultTimeoutSeconds
+                                          : std::min<uint32_t>(t.SRB_Timeout / 2 + t.SRB_Timeout % 2, kLongestTimeoutSeconds);
+    int set = 0;
+    for (size_t i = 0; i < b.adapters.size(); i++)
+        for (BridgeDevice &d : b.adapters[i].devices)
+            if (matches(t.SRB_HaId, uint8_t(i)) && matches(t.SRB_Target, d.target) && matches(t.SRB_Lun, d.lun)) {
+                d.timeoutSeconds = seconds;
+                set++;
+            }
+    traceLine(b, "timeout of %d units: %lu s", set, (unsigned long)seconds);
+    return set > 0 ? SS_COMP : SS_NO_DEVICE;
 }
 
 }  // namespace
 
 uint32_t bridgeSupportInfo(Bridge &b)
 {
-    releaseVolumeLocks(b);
     openTrace(b);
     takeInventory(b);
     findProtectedDisks(b);
@@ -98,7 +136,9 @@ uint32_t bridgeSendCommand(Bridge &b, void *requestBlock)
             return finish(b, block, SS_NO_DEVICE, "no unit there");
         return finish(b, block, passThrough(b, b.adapters[e.SRB_HaId], *d, e), nullptr);
     }
+    case SC_GETSET_TIMEOUTS:
+        return finish(b, block, getSetTimeouts(b, *reinterpret_cast<SRB_GetSetTimeouts *>(block)), "");
     default:
-        return finish(b, block, SS_INVALID_SRB, "unknown ASPI command");
+        return finish(b, block, SS_INVALID_CMD, "ASPI command not offered");
     }
 }

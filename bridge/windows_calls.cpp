@@ -53,10 +53,12 @@ Fn kernelFunction(const char *name)
     return reinterpret_cast<Fn>(reinterpret_cast<void *>(address));
 }
 
-/* "\\?\Volume{...}\" names the volume's root; without the last backslash it opens the volume. */
-int listVolumes(char (*paths)[MAX_PATH], int max)
+/* "\\?\Volume{...}\" names the volume's root; without the last backslash it opens the volume.
+ * Windows 2000 already lists volumes (FindFirstVolumeA); the drive letters are what is left
+ * where it cannot. */
+void listVolumes(std::vector<std::string> &paths)
 {
-    int count = 0;
+    paths.clear();
     auto findFirst = kernelFunction<FindFirstVolumeFn>("FindFirstVolumeA");
     auto findNext = kernelFunction<FindNextVolumeFn>("FindNextVolumeA");
     auto findClose = kernelFunction<FindVolumeCloseFn>("FindVolumeClose");
@@ -68,20 +70,29 @@ int listVolumes(char (*paths)[MAX_PATH], int max)
                 size_t length = strlen(name);
                 if (length > 0 && name[length - 1] == '\\')
                     name[length - 1] = '\0';
-                snprintf(paths[count++], MAX_PATH, "%s", name);
-            } while (count < max && findNext(search, name, sizeof name));
+                paths.push_back(name);
+            } while (findNext(search, name, sizeof name));
             findClose(search);
-            return count;
+            return;
         }
     }
     DWORD drives = GetLogicalDrives();
-    for (int letter = 0; letter < 26 && count < max; letter++) {
+    for (int letter = 0; letter < 26; letter++) {
         char root[] = {char('A' + letter), ':', '\\', '\0'};
         UINT type = GetDriveTypeA(root);
         if ((drives & (1u << letter)) && (type == DRIVE_FIXED || type == DRIVE_REMOVABLE))
-            snprintf(paths[count++], MAX_PATH, "\\\\.\\%c:", 'A' + letter);
+            paths.push_back(std::string("\\\\.\\") + char('A' + letter) + ':');
     }
-    return count;
+}
+
+/* QueryDosDeviceA takes the name without its "\\?\" or "\\.\" (as Microsoft's "Displaying
+ * Volume Paths" example does) and answers the NT device name first. */
+bool volumeDeviceName(const char *volume, char *out, DWORD size)
+{
+    const char *name = volume;
+    if (!strncmp(name, "\\\\?\\", 4) || !strncmp(name, "\\\\.\\", 4))
+        name += 4;
+    return size > 0 && QueryDosDeviceA(name, out, size) != 0;
 }
 
 void tellUser(const char *text, const char *caption)
@@ -90,7 +101,7 @@ void tellUser(const char *text, const char *caption)
 }
 
 constexpr WindowsCalls kReal = {openDevice, deviceControl, closeDevice, readMachineValue, systemDirectory,
-                                listVolumes, tellUser};
+                                listVolumes, volumeDeviceName, tellUser};
 
 }  // namespace
 

@@ -1,26 +1,19 @@
 /*
- * The bridge under the program: its scan and its three copy directions over an emulated
- * Windows storage stack (byte for byte), failures that end a copy, the protected disks, the
- * refusals of the ASPI layer, a user without administrator rights, and under Wine the real
- * storage stack, which has no SCSI port.
- *
- * This program is itself the ASPI layer of the in-process tests: it links the bridge's code and
- * exports its two entry points, so appState.aspiLibrary is this program's own module.
+ * The bridge under the program and under other ASPI callers: failures that end a copy and leave
+ * protected disks alone, the statuses it answers (short transfers, missing directions, Windows
+ * errors, timeouts, unknown commands), the aligned copy, a user without administrator rights,
+ * and under Wine the real storage stack, which has no SCSI port.
  */
-#include "child_process.h"
+#include "bridge_bench.h"
 #include "app_state.h"
 #include "aspi.h"
 #include "bridge.h"
-#include "bus_scan.h"
-#include "emulated_stack.h"
+#include "child_process.h"
 #include "message_box_watch.h"
-#include "transfer_bench.h"
 #include "transfers.h"
-#include <cstdlib>
+#include <vector>
 
 namespace {
-constexpr int32_t kSectors = 400;
-constexpr uint8_t kOldContents = 0xEE;
 
 std::string environment(const char *name)
 {
@@ -28,178 +21,100 @@ std::string environment(const char *name)
     return GetEnvironmentVariableA(name, value, sizeof value) ? value : "";
 }
 
-/* A failed request ends the program with status 0 (the program's own rule): in the parent that
-   would pass unnoticed, so an exit in the middle of a test turns into a failure. */
-void exitInsideATest()
-{
-    if (testing::UnitTest::GetInstance()->current_test_info()) {
-        fprintf(stderr, "the program ended inside a test (a request failed)\n");
-        std::_Exit(1);
-    }
-}
-
-class BridgeJourney : public TransferBench {
+class BridgeRequests : public BridgeBench {
 protected:
     void SetUp() override
     {
-        TransferBench::SetUp();
-        child_ = environment("KESTROVA_BRIDGE_CHILD");
-        static bool guarded = false;
-        if (child_.empty() && !guarded)
-            guarded = std::atexit(exitInsideATest) == 0;
-        if (child_.empty()) {
-            writeWholeFile(pathOf("system.img"), Bytes(64 * 512, 0x5A));
-            writeWholeFile(pathOf("source.img"), patternBytes(5, size_t(kSectors) * 512));
-            writeWholeFile(pathOf("volume.img"), Bytes(size_t(kSectors) * 512, kOldContents));
-            writeWholeFile(pathOf("spare.img"), Bytes(size_t(kSectors) * 512, kOldContents));
-        }
-        /* Port 0: a card with the system disk, a sampler disk and a disk with a mounted volume.
-           Port 1 is missing. Port 2: two buses, an unclaimed disk on the second, 512-byte alignment. */
-        EmulatedStack &s = emulatedStack();
-        s = EmulatedStack();
-        s.ports = {{0, 1, "aic78xx", 64 * 1024, 0x3}, {2, 2, "usbscsi", 64 * 1024, 0x1FF}};
-        addUnit(0, 0, 0, 0, "system.img", 64);
-        addUnit(0, 0, 2, 1, "source.img", kSectors);
-        addUnit(0, 0, 3, 2, "volume.img", kSectors);
-        addUnit(2, 1, 4, -1, "spare.img", kSectors);
-        s.volumes = {{'C', 0, true}, {'E', 2, child_ == "busy volume"}};
-        s.pagingFiles = std::string("C:\\pagefile.sys 0 0") + '\0';
-        if (child_ == "check condition")
-            s.units[1].device->faults.push_back(readFault());
-        bridgeUseWindows(&emulatedWindowsCalls());
-        appState.aspiLibrary = GetModuleHandleA(nullptr);
+        BridgeBench::SetUp();
+        child_ = environment(kChildVariable);
     }
 
-    void TearDown() override
+    SRB_GetSetTimeouts timeouts(uint8_t flags, uint8_t adapter, uint8_t target, uint8_t lun, uint32_t halfSeconds)
     {
-        bridgeUseWindows(nullptr);
-        EXPECT_EQ(emulatedStack().openHandles, 0) << "the bridge left handles open";
-        for (EmulatedUnit &u : emulatedStack().units)
-            closeImage(*u.device);
-        appState.aspiLibrary = nullptr;
-        TransferBench::TearDown();
+        SRB_GetSetTimeouts t = {SC_GETSET_TIMEOUTS, 0, adapter, flags, 0, target, lun, halfSeconds};
+        EXPECT_EQ(send(&t), t.SRB_Status);
+        return t;
     }
-
-    void addUnit(int port, uint8_t bus, uint8_t target, int disk, const char *image, int32_t sectors)
-    {
-        auto device = std::make_unique<ScsiTarget>();
-        setInquiryText(*device, "KESTROVA", image, "1.0");
-        device->image = pathOf(image);
-        device->sectors = uint64_t(sectors);
-        device->sectorsGiven = true;
-        std::string error;
-        ASSERT_TRUE(openImage(*device, error)) << error;
-        emulatedStack().units.push_back({port, bus, target, disk, std::move(device)});
-    }
-
-    static Fault readFault()
-    {
-        Fault f;
-        f.onRead = true;
-        f.after = 3;
-        return f;
-    }
-
-    /* The bind the program would do, through this program's exported entry point. */
-    uint32_t supportInfo()
-    {
-        FARPROC entry = GetProcAddress(appState.aspiLibrary, "GetASPI32SupportInfo");
-        return entry ? reinterpret_cast<GetASPI32SupportInfoFn>(reinterpret_cast<void *>(entry))() : 0;
-    }
-
-    void bindAndScan()
-    {
-        ASSERT_EQ(supportInfo(), uint32_t(SS_COMP) << 8 | 3);
-        appState.adapterCount = 3;
-        ASSERT_EQ(scanBus(form()), 1);
-    }
-
-    void usePath(const char *name) { std::snprintf(appState.imagePath, kPathBufferSize, "%s", pathOf(name).c_str()); }
 
     std::string child_;
 };
-}  // namespace
 
-TEST_F(BridgeJourney, ScanThenCopyInTheThreeDirectionsByteForByte)
+struct FailureCase {
+    const char *name;
+    MachineProfile (*machine)();
+    uint8_t adapters, target;
+    const char *unit;             /* the device that must stay as it was */
+    const char *traceText;
+};
+
+/* A sampler's disk and what the four failures do to it, on the XP machine and on the one whose
+   system disk cannot be identified. */
+const FailureCase kFailures[] = {
+    {"check condition", windowsXp, 1, 2, "sampler",
+     "cdb=28 00 00 00 00 06 00 00 02 00 len=1024 status=04 scsi=02 sense=3/11"},
+    {"page-file disk", windowsXp, 1, 0, "swap disk", "status=04 scsi=02 sense=7/27 (the disk holds a page file)"},
+    {"busy volume", windowsXp, 1, 5, "zip", "sense=7/27 (a volume on the disk is in use and cannot be locked)"},
+    {"unknown system disk", unknownSystemDisk, 2, 1, "sampler", "sense=7/27 (the disk of the system volume is not known)"},
+};
+
+void prepare(const FailureCase &c)
 {
-    MessageBoxWatch boxes;
-    bindAndScan();
-    EXPECT_STREQ(adapterTable.adapters[0].name, "aic78xx [0]");
-    EXPECT_STREQ(adapterTable.adapters[2].name, "usbscsi 1 [2]");
-    EXPECT_STREQ(adapterTable.adapters[0].devices[2].label, "2: KESTROVAsource.img      1.0 ");
-    EXPECT_EQ(adapterTable.adapters[0].devices[2].sectorCount, kSectors);
-    EXPECT_EQ(adapterTable.adapters[0].devices[1].deviceType, 31) << "no unit at target 1";
-    EXPECT_EQ(adapterTable.adapters[2].devices[4].sectorCount, kSectors) << "the unclaimed disk, through its port";
-    const Bytes source = readWholeFile(pathOf("source.img"));
-    appState.bufferBlocks = 128;
-    appState.transferSectors = kSectors;
-
-    selectSource(0, 2);
-    usePath("out.iso");
-    copyDiskToFile(form());
-    Bytes expected = source;
-    expected.resize((source.size() + 2047) / 2048 * 2048, 0);
-    EXPECT_TRUE(readWholeFile(pathOf("out.iso")) == expected) << "disk to file";
-
-    /* Through the port that wants 512-byte alignment: the program's buffer goes via a copy. */
-    selectTarget(2, 4);
-    copyFileToDisk(form());
-    EXPECT_TRUE(readWholeFile(pathOf("spare.img")) == source) << "file to disk";
-
-    /* Onto the disk with a mounted volume: locked and dismounted before the first write. */
-    selectTarget(0, 3);
-    copyDiskToDisk(form());
-    EXPECT_TRUE(readWholeFile(pathOf("volume.img")) == source) << "disk to disk";
-    EXPECT_TRUE(emulatedStack().volumes[1].locked && emulatedStack().volumes[1].dismounted);
-    EXPECT_FALSE(emulatedStack().volumes[0].locked) << "the system volume is never touched";
-    for (const CapturedBox &box : boxes.boxes())
-        ADD_FAILURE() << "unexpected message " << describe(box);
+    if (std::string(c.name) == "check condition") {
+        Fault f;
+        f.onRead = true;
+        f.after = 3;
+        emulatedStack().unit("sampler").device->faults.push_back(f);
+    }
+    if (std::string(c.name) == "busy volume")
+        emulatedStack().volume("\\\\?\\Volume{f3}").openFiles = true;
 }
+
+}  // namespace
 
 /* A failed request ends the program after its message, so each case runs in a child: this
    program again, on this test, in the parent's folder, with the trace on. */
-TEST_F(BridgeJourney, FailuresEndTheCopyAndLeaveProtectedDisksAlone)
+TEST_F(BridgeRequests, FailuresEndTheCopyAndLeaveProtectedDisksAlone)
 {
     if (!child_.empty()) {
-        MessageBoxWatch boxes;
-        boxes.onBox([&](const CapturedBox &box) { writeWholeFile(pathOf("report.txt"), Bytes(box.text.begin(), box.text.end())); });
-        bindAndScan();
-        appState.bufferBlocks = 2;
-        appState.transferSectors = 20;
-        selectSource(0, 2);
-        selectTarget(0, child_ == "system disk" ? 0 : 3);
-        usePath(child_ == "check condition" ? "out.iso" : "in.iso");
-        if (child_ == "check condition")
-            copyDiskToFile(form());
-        else
-            copyFileToDisk(form());
+        for (const FailureCase &c : kFailures) {
+            if (child_ != c.name)
+                continue;
+            load(c.machine());
+            prepare(c);
+            MessageBoxWatch boxes;
+            boxes.onBox([&](const CapturedBox &box) { writeWholeFile(pathOf("report.txt"), Bytes(box.text.begin(), box.text.end())); });
+            bindAndScan(c.adapters);
+            appState.bufferBlocks = 2;
+            appState.transferSectors = 20;
+            selectSource(0, c.target);
+            selectTarget(0, c.target);
+            if (child_ == "check condition") {
+                usePath("out.iso");
+                copyDiskToFile(form());
+            } else {
+                usePath("in.iso");
+                copyFileToDisk(form());
+            }
+        }
         std::_Exit(3);   /* the copy returned after a failed request */
     }
-    struct Case { const char *name, *image, *traceText; };
-    const Case cases[] = {
-        {"check condition", "source.img", "cdb=28 00 00 00 00 06 00 00 02 00 len=1024 status=04 scsi=02 sense=3/11"},
-        {"system disk", "system.img", "status=04 scsi=02 sense=7/27 (the disk holds the system volume or a page file)"},
-        {"busy volume", "volume.img", "sense=7/27 (a volume on the disk is in use and cannot be locked)"},
-    };
     writeWholeFile(pathOf("in.iso"), patternBytes(9, 20 * 512));
-    for (const Case &c : cases) {
+    for (const FailureCase &c : kFailures) {
         SCOPED_TRACE(c.name);
-        const Bytes before = readWholeFile(pathOf(c.image));
-        SetEnvironmentVariableA("KESTROVA_BRIDGE_CHILD", c.name);
+        load(c.machine());
+        const Bytes before = medium(c.unit);
+        SetEnvironmentVariableA(kChildVariable, c.name);
         SetEnvironmentVariableA("KESTROVA_TRANSFER_FOLDER", folder().c_str());
-        SetEnvironmentVariableA(kTraceVariable, pathOf("trace.log").c_str());
-        DWORD exitCode = runTestsInChild("BridgeJourney.Failures*").exitCode;
-        for (const char *name : {"KESTROVA_BRIDGE_CHILD", "KESTROVA_TRANSFER_FOLDER", kTraceVariable})
+        DWORD exitCode = runTestsInChild("BridgeRequests.Failures*").exitCode;
+        for (const char *name : {kChildVariable, "KESTROVA_TRANSFER_FOLDER"})
             SetEnvironmentVariableA(name, nullptr);
 
         EXPECT_EQ(exitCode, 0u);
         Bytes report = readWholeFile(pathOf("report.txt"));
         EXPECT_EQ(std::string(report.begin(), report.end()),
                   "SCSI Command Failed.\nASPI returned status=04h\n(ASPI command completed with an error)");
-        EXPECT_TRUE(readWholeFile(pathOf(c.image)) == before) << "the device was written";
-        Bytes trace = readWholeFile(pathOf("trace.log"));
-        EXPECT_NE(std::string(trace.begin(), trace.end()).find(c.traceText), std::string::npos)
-            << std::string(trace.begin(), trace.end());
+        EXPECT_TRUE(medium(c.unit) == before) << "the device was written";
+        EXPECT_NE(traceText().find(c.traceText), std::string::npos) << traceText();
         if (std::string(c.name) == "check condition") {
             Bytes out = readWholeFile(pathOf("out.iso"));
             EXPECT_TRUE(out == Bytes(before.begin(), before.begin() + 3 * 1024)) << "the three chunks before the fault";
@@ -209,34 +124,108 @@ TEST_F(BridgeJourney, FailuresEndTheCopyAndLeaveProtectedDisksAlone)
     }
 }
 
-TEST_F(BridgeJourney, RequestsTheBridgeRefusesOrFails)
+/* Requests to the aic78xx card of the XP machine: page-file disk at id 0, sampler at id 2 (400
+   sectors), ZIP drive at id 5. */
+TEST_F(BridgeRequests, EachRequestGetsTheNearestAspiStatus)
 {
-    bindAndScan();
-    SendASPI32CommandFn send = lookupSendCommand();
-    ASSERT_NE(send, nullptr);
-    uint8_t buffer[128 * 1024];
-    struct Case { const char *name; uint8_t adapter, target, flags; uint16_t sectors; uint32_t lba; uint8_t status, senseKey; };
-    const Case cases[] = {
-        {"posting flag", 0, 2, 0x01 | SRB_DIR_IN, 1, 0, SS_INVALID_SRB, 0},
-        {"no such adapter", 3, 2, SRB_DIR_IN, 1, 0, SS_INVALID_HA, 0},
-        {"no unit at the target", 0, 1, SRB_DIR_IN, 1, 0, SS_NO_DEVICE, 0},
-        {"longer than the port takes", 0, 2, SRB_DIR_IN, 256, 0, SS_BUFFER_TO_BIG, 0},
-        {"beyond the last sector", 0, 2, SRB_DIR_IN, 1, kSectors, SS_ERR, 0x05},
-        {"read of the system disk", 0, 0, SRB_DIR_IN, 1, 0, SS_COMP, 0},
+    load(windowsXp());
+    emulatedStack().unit("zip").failWith = ERROR_NO_SYSTEM_RESOURCES;
+    ASSERT_EQ(supportInfo(), uint32_t(SS_COMP) << 8 | 1);
+    struct Case {
+        const char *name;
+        uint8_t adapter, target;
+        std::vector<uint8_t> cdb;
+        uint8_t flags;
+        uint32_t length;
+        uint8_t status, haStat, senseKey;
     };
+    const std::vector<uint8_t> read1 = {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0};
+    const Case cases[] = {
+        {"posting flag", 0, 2, read1, 0x01 | SRB_DIR_IN, 512, SS_INVALID_SRB, 0, 0},
+        {"no such adapter", 1, 2, read1, SRB_DIR_IN, 512, SS_INVALID_HA, 0, 0},
+        {"no unit at the target", 0, 1, read1, SRB_DIR_IN, 512, SS_NO_DEVICE, 0, 0},
+        {"longer than the port takes", 0, 2, {0x28, 0, 0, 0, 0, 0, 0, 0, 160, 0}, SRB_DIR_IN, 160 * 512, SS_BUFFER_TO_BIG, 0, 0},
+        {"beyond the last sector", 0, 2, {0x28, 0, 0, 0, 0x01, 0x90, 0, 0, 1, 0}, SRB_DIR_IN, 512, SS_ERR, 0, 0x05},
+        {"read of the page-file disk", 0, 0, read1, SRB_DIR_IN, 512, SS_COMP, 0, 0},
+        {"READ(10) without a direction", 0, 2, read1, 0, 512, SS_COMP, 0, 0},
+        {"READ(10) sent as data out", 0, 2, read1, SRB_DIR_OUT, 512, SS_INVALID_SRB, 0, 0},
+        {"data without a direction, unknown command", 0, 2, {0xC1, 0, 0, 0, 0, 0}, 0, 512, SS_INVALID_SRB, 0, 0},
+        {"INQUIRY shorter than the buffer", 0, 2, {0x12, 0, 0, 0, 96, 0}, SRB_DIR_IN, 96, SS_ERR, HASTAT_DO_DU, 0},
+        {"the same with the residual count", 0, 2, {0x12, 0, 0, 0, 96, 0}, SRB_DIR_IN | 0x04, 96, SS_COMP, 0, 0},
+        {"Windows out of resources", 0, 5, read1, SRB_DIR_IN, 512, SS_INSUFFICIENT_RESOURCES, 0, 0},
+    };
+    uint8_t buffer[160 * 512];
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        SRB_ExecSCSICmd srb;
-        buildTransferRequest(srb, TransferDirection::Read, c.adapter, c.target, c.lba, c.sectors, buffer, c.sectors * 512u);
-        srb.SRB_Flags = c.flags;
-        EXPECT_EQ(send(&srb), c.status);
+        SRB_ExecSCSICmd srb = execute(c.adapter, c.target, c.cdb, c.flags, buffer, c.length);
         EXPECT_EQ(srb.SRB_Status, c.status);
-        EXPECT_EQ(srb.SenseArea[2], c.senseKey);
+        EXPECT_EQ(srb.SRB_HaStat, c.haStat);
+        EXPECT_EQ(srb.SenseArea[2] & 0x0F, c.senseKey);
+    }
+    SRB_ExecSCSICmd srb = execute(0, 2, {0x12, 0, 0, 0, 96, 0}, SRB_DIR_IN | 0x04, buffer, 96);
+    EXPECT_EQ(srb.SRB_BufLen, 60u) << "the residual: 96 asked, 36 came";
+    SRB_Header reset = {0x04, 0, 0, 0, 0};
+    EXPECT_EQ(send(&reset), SS_INVALID_CMD) << "SC_RESET_DEV is not offered";
+    EXPECT_EQ(reset.SRB_Status, SS_INVALID_CMD);
+}
+
+/* An old drive that takes 90 s to spin up: within the default timeout; cut short by a 30 s one
+   set with SC_GETSET_TIMEOUTS (in half seconds), and the port's timeout is an error with HaStat
+   COMMAND_TIMEOUT. */
+TEST_F(BridgeRequests, TimeoutsFitSlowDevicesAndCallersSetTheirOwn)
+{
+    load(windowsXp());
+    EmulatedUnit &sampler = emulatedStack().unit("sampler");
+    sampler.secondsPerCommand = 90;
+    ASSERT_EQ(supportInfo(), uint32_t(SS_COMP) << 8 | 1);
+    uint8_t buffer[512];
+    const auto read = [&] { return execute(0, 2, {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, SRB_DIR_IN, buffer, 512); };
+
+    EXPECT_EQ(read().SRB_Status, SS_COMP);
+    EXPECT_EQ(sampler.lastTimeout, 1800u);
+    EXPECT_EQ(timeouts(SRB_DIR_IN, 0, 2, 0, 0).SRB_Timeout, 3600u);
+
+    EXPECT_EQ(timeouts(SRB_DIR_OUT, 0xFF, 0xFF, 0xFF, 60).SRB_Status, SS_COMP);
+    SRB_ExecSCSICmd cut = read();
+    EXPECT_EQ(cut.SRB_Status, SS_ERR);
+    EXPECT_EQ(cut.SRB_HaStat, HASTAT_COMMAND_TIMEOUT);
+    EXPECT_EQ(sampler.lastTimeout, 30u);
+
+    EXPECT_EQ(timeouts(SRB_DIR_OUT, 0, 2, 0, 0).SRB_Status, SS_COMP) << "0: the default again";
+    EXPECT_EQ(read().SRB_Status, SS_COMP);
+    EXPECT_EQ(timeouts(SRB_DIR_OUT, 0, 1, 0, 60).SRB_Status, SS_NO_DEVICE);
+    EXPECT_EQ(timeouts(SRB_DIR_OUT, 3, 0xFF, 0xFF, 60).SRB_Status, SS_INVALID_HA);
+    EXPECT_EQ(timeouts(0, 0, 2, 0, 60).SRB_Status, SS_INVALID_SRB) << "neither get nor set";
+}
+
+/* The aic78xx card takes buffers aligned to 4 bytes and at most 17 physical pages: a buffer one
+   byte off, and one of 17 pages (68 KB) aligned but 4 bytes into a page (so on 18 pages), go
+   through the bridge's copy, both ways. */
+TEST_F(BridgeRequests, BuffersThePortCannotTakeGoThroughACopy)
+{
+    load(windowsXp());
+    ASSERT_EQ(supportInfo(), uint32_t(SS_COMP) << 8 | 1);
+    std::vector<uint8_t> memory(3 * 64 * 1024);
+    uint8_t *page = reinterpret_cast<uint8_t *>((reinterpret_cast<uintptr_t>(memory.data()) + 4095) & ~uintptr_t(4095));
+    struct Case { const char *name; uint8_t *buffer; uint8_t sectors; };
+    const Case cases[] = {{"one byte off", page + 1, 8}, {"eighteen pages", page + 4, 136}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const uint32_t length = c.sectors * 512u;
+        const Bytes data = patternBytes(c.sectors, length);
+        std::copy(data.begin(), data.end(), c.buffer);
+        EXPECT_EQ(execute(0, 2, {0x2A, 0, 0, 0, 0, 0, 0, 0, c.sectors, 0}, SRB_DIR_OUT, c.buffer, length).SRB_Status, SS_COMP);
+        const Bytes written = medium("sampler");
+        EXPECT_TRUE(Bytes(written.begin(), written.begin() + length) == data) << "written";
+        std::fill(c.buffer, c.buffer + length, 0);
+        EXPECT_EQ(execute(0, 2, {0x28, 0, 0, 0, 0, 0, 0, 0, c.sectors, 0}, SRB_DIR_IN, c.buffer, length).SRB_Status, SS_COMP);
+        EXPECT_TRUE(Bytes(c.buffer, c.buffer + length) == data) << "read back";
     }
 }
 
-TEST_F(BridgeJourney, WithoutAdministratorRightsTheUserLearnsWhy)
+TEST_F(BridgeRequests, WithoutAdministratorRightsTheUserLearnsWhy)
 {
+    load(windowsXp());
     emulatedStack().administrator = false;
     EXPECT_EQ(supportInfo(), uint32_t(SS_NO_ADAPTERS) << 8);
     ASSERT_EQ(emulatedStack().toldUser.size(), 1u);

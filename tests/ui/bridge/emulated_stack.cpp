@@ -1,4 +1,5 @@
-/* The emulated storage stack behind the bridge's table of Windows calls. */
+/* The emulated storage stack behind the bridge's table of Windows calls. Each behaviour names
+ * the Microsoft page or driver sample it follows. */
 #include "emulated_stack.h"
 
 #include <winioctl.h>
@@ -6,15 +7,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
-enum class Kind { Port, Disk, Volume };
+enum class Kind { Port, Unit, Volume };
 
 struct Open {
     Kind kind;
-    int index;                    /* port number, disk number or volume index */
+    size_t index;                 /* port number, unit or volume index */
     bool readWrite;
+    int instance;                 /* of the unit when it was opened */
 };
 
 BOOL fail(DWORD error)
@@ -23,39 +26,10 @@ BOOL fail(DWORD error)
     return FALSE;
 }
 
-HANDLE openDevice(const char *path, DWORD access)
+HANDLE refuseOpen(DWORD error)
 {
-    EmulatedStack &s = emulatedStack();
-    Open open = {Kind::Port, -1, (access & (GENERIC_READ | GENERIC_WRITE)) != 0};
-    int n = -1;
-    char letter = 0;
-    if (sscanf(path, "\\\\.\\Scsi%d:", &n) == 1 &&
-        std::any_of(s.ports.begin(), s.ports.end(), [&](const EmulatedPort &p) { return p.number == n; }))
-        open = {Kind::Port, n, open.readWrite};
-    else if (sscanf(path, "\\\\.\\PhysicalDrive%d", &n) == 1 &&
-             std::any_of(s.units.begin(), s.units.end(), [&](const EmulatedUnit &u) { return u.disk == n; }))
-        open = {Kind::Disk, n, open.readWrite};
-    else if (sscanf(path, "\\\\.\\%c:", &letter) == 1)
-        for (size_t i = 0; i < s.volumes.size(); i++)
-            if (s.volumes[i].letter == letter)
-                open = {Kind::Volume, int(i), open.readWrite};
-    if (open.index < 0) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (open.readWrite && !s.administrator && open.kind != Kind::Volume) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    s.openHandles++;
-    return reinterpret_cast<HANDLE>(new Open(open));
-}
-
-BOOL closeDevice(HANDLE device)
-{
-    delete reinterpret_cast<Open *>(device);
-    emulatedStack().openHandles--;
-    return TRUE;
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
 }
 
 const EmulatedPort *portOf(int number)
@@ -66,22 +40,103 @@ const EmulatedPort *portOf(int number)
     return nullptr;
 }
 
-/* SCSI_ADAPTER_BUS_INFO, then one SCSI_INQUIRY_DATA chain per bus, each unit's INQUIRY reply. */
+int diskNumber(const EmulatedUnit &u)
+{
+    int n = -1;
+    return sscanf(u.classDevice.c_str(), "PhysicalDrive%d", &n) == 1 ? n : -1;
+}
+
+/* FSCTL_LOCK_VOLUME page: a locked volume is accessed only through the handle that locked it,
+ * and stays locked until that handle closes. A lock covers the file system it was taken on. */
+bool lockCovers(const EmulatedVolume &v)
+{
+    return v.lockedBy && v.lockedMount == v.mount;
+}
+
+bool onUnit(const EmulatedVolume &v, const EmulatedUnit &u)
+{
+    return std::find(v.units.begin(), v.units.end(), u.name) != v.units.end();
+}
+
+HANDLE openDevice(const char *path, DWORD access)
+{
+    EmulatedStack &s = emulatedStack();
+    const bool readWrite = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
+    Open open = {Kind::Port, SIZE_MAX, readWrite, 0};
+    int n = -1;
+    char name[64] = "";
+    if (sscanf(path, "\\\\.\\Scsi%d:", &n) == 1 && portOf(n) && portOf(n)->portDevice) {
+        open.kind = Kind::Port;
+        open.index = size_t(n);
+    } else if (sscanf(path, "\\\\.\\%63s", name) == 1 && strchr(name, ':') == nullptr) {
+        for (size_t i = 0; i < s.units.size(); i++)
+            if (s.units[i].present && s.units[i].classDevice == name)
+                open = {Kind::Unit, i, readWrite, s.units[i].instance};
+    }
+    for (size_t i = 0; i < s.volumes.size() && open.index == SIZE_MAX; i++) {
+        const EmulatedVolume &v = s.volumes[i];
+        char byLetter[8];
+        snprintf(byLetter, sizeof byLetter, "\\\\.\\%c:", v.letter);
+        if (v.guid == path || (v.letter && !strcmp(byLetter, path)))
+            open = {Kind::Volume, i, readWrite, 0};
+    }
+    if (open.index == SIZE_MAX)
+        return refuseOpen(ERROR_FILE_NOT_FOUND);
+    /* Only administrators may open a disk or a port for reading and writing (the pass-through
+     * pages: the caller needs read/write access to the device). */
+    if (open.readWrite && !s.administrator && open.kind != Kind::Volume)
+        return refuseOpen(ERROR_ACCESS_DENIED);
+    if (open.kind == Kind::Volume) {
+        EmulatedVolume &v = s.volumes[open.index];
+        if (lockCovers(v))
+            return refuseOpen(ERROR_ACCESS_DENIED);
+        /* FSCTL_DISMOUNT_VOLUME page: the system mounts a dismounted volume again as soon as it
+         * is accessed. */
+        if (!v.mounted) {
+            v.mounted = true;
+            v.mount++;
+        }
+    }
+    s.openHandles++;
+    return reinterpret_cast<HANDLE>(new Open(open));
+}
+
+BOOL closeDevice(HANDLE device)
+{
+    for (EmulatedVolume &v : emulatedStack().volumes)
+        if (v.lockedBy == device)
+            v.lockedBy = nullptr;        /* FSCTL_LOCK_VOLUME page: the lock ends with the handle */
+    delete reinterpret_cast<Open *>(device);
+    emulatedStack().openHandles--;
+    return TRUE;
+}
+
+BOOL answer(const void *data, DWORD size, void *out, DWORD outSize, DWORD *returned)
+{
+    if (outSize < size)
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    memcpy(out, data, size);
+    *returned = size;
+    return TRUE;
+}
+
+/* IOCTL_SCSI_GET_INQUIRY_DATA: SCSI_ADAPTER_BUS_INFO, then one SCSI_INQUIRY_DATA chain per bus
+ * with each unit's INQUIRY reply and whether a class driver claimed it. */
 BOOL inquiryData(int port, void *out, DWORD outSize, DWORD *returned)
 {
     const EmulatedPort &p = *portOf(port);
-    std::vector<uint8_t> data(offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + p.buses * sizeof(SCSI_BUS_DATA));
+    std::vector<uint8_t> data(offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + size_t(p.buses) * sizeof(SCSI_BUS_DATA));
     data[0] = uint8_t(p.buses);
     for (int bus = 0; bus < p.buses; bus++) {
         SCSI_BUS_DATA busData = {0, 7, 0};
         size_t previous = 0;
         for (EmulatedUnit &u : emulatedStack().units) {
-            if (u.port != port || u.bus != bus)
+            if (u.port != port || u.bus != bus || !u.present)
                 continue;
             const size_t at = (data.size() + 7) & ~size_t(7);
             const size_t header = offsetof(SCSI_INQUIRY_DATA, InquiryData);
             data.resize(at + header + 36);
-            SCSI_INQUIRY_DATA unit = {uint8_t(bus), u.target, 0, u.disk >= 0, 36, 0, {0}};
+            SCSI_INQUIRY_DATA unit = {uint8_t(bus), u.target, 0, !u.classDevice.empty(), 36, 0, {0}};
             memcpy(&data[at], &unit, header);
             const uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
             runTargetCommand(*u.device, {cdb, 6, DataDirection::In, &data[at + header], 36});
@@ -92,26 +147,129 @@ BOOL inquiryData(int port, void *out, DWORD outSize, DWORD *returned)
             busData.NumberOfLogicalUnits++;
             previous = at;
         }
-        memcpy(&data[offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + bus * sizeof(SCSI_BUS_DATA)], &busData, sizeof busData);
+        memcpy(&data[offsetof(SCSI_ADAPTER_BUS_INFO, BusData) + size_t(bus) * sizeof(SCSI_BUS_DATA)], &busData,
+               sizeof busData);
     }
-    if (outSize < data.size())
+    return answer(data.data(), DWORD(data.size()), out, outSize, returned);
+}
+
+/* STORAGE_ADAPTER_DESCRIPTOR of a port; a class device forwards the query to its port
+ * (classpnp, ClassDeviceControl: IOCTL_STORAGE_QUERY_PROPERTY). Windows 2000 does not answer it
+ * (the descriptor's page gives Windows XP as the first). */
+BOOL adapterDescriptor(const EmulatedPort &p, void *out, DWORD outSize, DWORD *returned)
+{
+    if (p.busType < 0)
+        return fail(ERROR_INVALID_FUNCTION);
+    STORAGE_ADAPTER_DESCRIPTOR d = {};
+    d.Version = d.Size = sizeof d;
+    d.MaximumTransferLength = p.maxTransfer;
+    d.MaximumPhysicalPages = p.maxPages;
+    d.AlignmentMask = p.alignmentMask;
+    d.BusType = BYTE(p.busType);
+    return answer(&d, sizeof d, out, outSize, returned);
+}
+
+/* STORAGE_DEVICE_DESCRIPTOR: the peripheral device type, the bus type and the INQUIRY texts and
+ * serial number, each at its offset after the structure. */
+BOOL deviceDescriptor(const EmulatedUnit &u, void *out, DWORD outSize, DWORD *returned)
+{
+    std::vector<char> data(sizeof(STORAGE_DEVICE_DESCRIPTOR));
+    auto text = [&](const char *from, size_t length) {
+        DWORD at = DWORD(data.size());
+        data.insert(data.end(), from, from + length);
+        data.push_back('\0');
+        return at;
+    };
+    const char *inquiry = reinterpret_cast<const char *>(u.device->inquiryText);
+    STORAGE_DEVICE_DESCRIPTOR d = {};
+    d.DeviceType = u.device->type;
+    d.RemovableMedia = u.device->removable;
+    d.VendorIdOffset = text(inquiry, 8);
+    d.ProductIdOffset = text(inquiry + 8, 16);
+    d.ProductRevisionOffset = text(inquiry + 24, 4);
+    d.SerialNumberOffset = text(u.serial.c_str(), u.serial.size());
+    d.BusType = STORAGE_BUS_TYPE(u.busType);
+    d.Version = sizeof d;
+    d.Size = DWORD(data.size());
+    memcpy(data.data(), &d, sizeof d);
+    return answer(data.data(), DWORD(std::min<size_t>(data.size(), outSize)), out, outSize, returned);
+}
+
+/* IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: one extent per disk; ERROR_MORE_DATA with the number of
+ * extents when the buffer holds fewer (its reference page). */
+BOOL diskExtents(const EmulatedVolume &v, void *out, DWORD outSize, DWORD *returned)
+{
+    if (!v.extentsReadable)
+        return fail(ERROR_INVALID_FUNCTION);
+    if (outSize < sizeof(VOLUME_DISK_EXTENTS))
         return fail(ERROR_INSUFFICIENT_BUFFER);
-    memcpy(out, data.data(), data.size());
-    *returned = DWORD(data.size());
+    auto *extents = static_cast<VOLUME_DISK_EXTENTS *>(out);
+    extents->NumberOfDiskExtents = DWORD(v.units.size());
+    DWORD room = DWORD((outSize - offsetof(VOLUME_DISK_EXTENTS, Extents)) / sizeof(DISK_EXTENT));
+    if (room < v.units.size()) {
+        *returned = sizeof(VOLUME_DISK_EXTENTS);
+        return fail(ERROR_MORE_DATA);
+    }
+    for (size_t i = 0; i < v.units.size(); i++) {
+        extents->Extents[i] = {};
+        extents->Extents[i].DiskNumber = DWORD(diskNumber(emulatedStack().unit(v.units[i])));
+    }
+    *returned = DWORD(offsetof(VOLUME_DISK_EXTENTS, Extents) + v.units.size() * sizeof(DISK_EXTENT));
     return TRUE;
 }
 
-/* Writes to a disk are refused while a volume on it is mounted, as Windows does. */
-bool mountedVolumeOn(int disk)
+BOOL volumeControl(const Open &open, HANDLE handle, DWORD code, void *out, DWORD outSize, DWORD *returned)
 {
-    for (const EmulatedVolume &v : emulatedStack().volumes)
-        if (v.disk == disk && !v.dismounted)
-            return true;
-    return false;
+    EmulatedVolume &v = emulatedStack().volumes[open.index];
+    switch (code) {
+    case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
+        return diskExtents(v, out, outSize, returned);
+    case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
+        /* classpnp (ClassDeviceControl) answers the device type and number of the device under
+         * the volume: a CD's volume is a CD-ROM device, not a disk. */
+        if (!v.numberReadable || v.units.size() != 1)
+            return fail(ERROR_INVALID_FUNCTION);
+        const EmulatedUnit &u = emulatedStack().unit(v.units[0]);
+        int cd = -1;
+        STORAGE_DEVICE_NUMBER number = {FILE_DEVICE_DISK, DWORD(diskNumber(u)), 1};
+        if (sscanf(u.classDevice.c_str(), "CdRom%d", &cd) == 1)
+            number = {FILE_DEVICE_CD_ROM, DWORD(cd), 0};
+        return answer(&number, sizeof number, out, outSize, returned);
+    }
+    case FSCTL_LOCK_VOLUME:
+        /* FSCTL_LOCK_VOLUME page: fails while files are open on the volume (and on the system
+         * volume or one with a page file, which always has them). */
+        if (!open.readWrite || v.openFiles || lockCovers(v))
+            return fail(ERROR_ACCESS_DENIED);
+        v.lockedBy = handle;
+        v.lockedMount = v.mount;
+        v.locks++;
+        return TRUE;
+    case FSCTL_DISMOUNT_VOLUME:
+        if (!open.readWrite || (lockCovers(v) && v.lockedBy != handle))
+            return fail(ERROR_ACCESS_DENIED);
+        v.mounted = false;
+        return TRUE;
+    default:
+        return fail(ERROR_INVALID_FUNCTION);
+    }
+}
+
+/* A write reaching a disk under a mounted file system that nobody locked: the disk class
+ * driver passes it on (classpnp, ClassDeviceControl: a pass-through goes to the port after a
+ * length check only), and the file system then caches stale sectors or writes over them. */
+void noteDamage(const EmulatedUnit &u, const uint8_t *cdb)
+{
+    if (cdb[0] != 0x2A)
+        return;
+    for (EmulatedVolume &v : emulatedStack().volumes)
+        if (onUnit(v, u) && v.mounted && !lockCovers(v))
+            v.damagingWrites++;
 }
 
 BOOL passThrough(const Open &open, void *in, DWORD inSize, DWORD outSize)
 {
+    EmulatedStack &s = emulatedStack();
     if (!open.readWrite)
         return fail(ERROR_ACCESS_DENIED);
     if (inSize < sizeof(SCSI_PASS_THROUGH_DIRECT) || outSize < sizeof(SCSI_PASS_THROUGH_DIRECT))
@@ -120,27 +278,57 @@ BOOL passThrough(const Open &open, void *in, DWORD inSize, DWORD outSize)
     if (sptd.Length != sizeof sptd || sptd.CdbLength > 16 || sptd.SenseInfoOffset + sptd.SenseInfoLength > inSize)
         return fail(ERROR_INVALID_PARAMETER);
     EmulatedUnit *unit = nullptr;
-    for (EmulatedUnit &u : emulatedStack().units)
-        if (open.kind == Kind::Disk ? u.disk == open.index
-                                    : u.port == open.index && u.bus == sptd.PathId && u.target == sptd.TargetId)
-            unit = &u;
-    if (!unit || sptd.Lun != 0)
-        return fail(ERROR_SEM_TIMEOUT);   /* selection timeout */
-    if (open.kind == Kind::Port && unit->disk >= 0)
-        return fail(ERROR_INVALID_FUNCTION);   /* claimed: STATUS_INVALID_DEVICE_REQUEST */
+    if (open.kind == Kind::Unit) {
+        unit = &s.units[open.index];
+        /* classpnp (ClassDeviceControlDispatch) fails every request of a removed device with
+         * STATUS_DEVICE_DOES_NOT_EXIST; a drive plugged in again is a new device object. */
+        if (!unit->present || unit->instance != open.instance)
+            return fail(ERROR_DEV_NOT_EXIST);
+    } else {
+        for (EmulatedUnit &u : s.units)
+            if (u.present && u.port == int(open.index) && u.bus == sptd.PathId && u.target == sptd.TargetId)
+                unit = &u;
+        if (!unit || sptd.Lun != 0)
+            return fail(ERROR_SEM_TIMEOUT);   /* nothing answers the selection */
+        /* IOCTL_SCSI_PASS_THROUGH page: Storport fails a pass-through from user mode to a unit a
+         * class driver claimed with STATUS_INVALID_DEVICE_REQUEST; SCSI Port does not check. */
+        if (!unit->classDevice.empty() && portOf(unit->port)->model == PortModel::Storport)
+            return fail(ERROR_INVALID_FUNCTION);
+    }
+    if (unit->failWith)
+        return fail(unit->failWith);
+    /* SCSI_PASS_THROUGH_DIRECT: the buffer must be aligned as the adapter needs, and fit its
+     * MaximumTransferLength and MaximumPhysicalPages (STORAGE_ADAPTER_DESCRIPTOR). */
     const EmulatedPort &port = *portOf(unit->port);
-    if ((reinterpret_cast<uintptr_t>(sptd.DataBuffer) & port.alignmentMask) || sptd.DataTransferLength > port.maxTransfer)
+    const uintptr_t at = reinterpret_cast<uintptr_t>(sptd.DataBuffer);
+    const uint64_t pages = sptd.DataTransferLength ? (at % 4096 + uint64_t(sptd.DataTransferLength) + 4095) / 4096 : 0;
+    if ((at & port.alignmentMask) || sptd.DataTransferLength > port.maxTransfer ||
+        (port.maxPages > 0 && pages > port.maxPages))
         return fail(ERROR_INVALID_PARAMETER);
-    if (open.kind == Kind::Disk && sptd.Cdb[0] == 0x2A && mountedVolumeOn(unit->disk))
-        return fail(ERROR_ACCESS_DENIED);
-    DataDirection direction = sptd.DataIn == SCSI_IOCTL_DATA_IN    ? DataDirection::In
-                              : sptd.DataIn == SCSI_IOCTL_DATA_OUT ? DataDirection::Out
-                                                                   : DataDirection::Unspecified;
-    TargetResult r = runTargetCommand(*unit->device, {sptd.Cdb, sptd.CdbLength, direction,
-                                                      static_cast<uint8_t *>(sptd.DataBuffer), sptd.DataTransferLength});
-    if (r.faultStatus)
-        return fail(ERROR_IO_DEVICE);
+    /* TimeOutValue: how long the port lets the request run before it times it out. */
+    unit->lastTimeout = sptd.TimeOutValue;
+    if (unit->secondsPerCommand > sptd.TimeOutValue)
+        return fail(ERROR_SEM_TIMEOUT);
+    unit->opcodes.push_back(sptd.Cdb[0]);
+    TargetResult r;
+    if (unit->unitAttention) {
+        /* The first command after a medium change that nobody noticed yet. */
+        unit->unitAttention = false;
+        r.scsiStatus = kScsiCheckCondition;
+        buildSense(r.sense, kSenseUnitAttention, kAscMediumMayHaveChanged);
+    } else {
+        DataDirection direction = sptd.DataIn == SCSI_IOCTL_DATA_IN    ? DataDirection::In
+                                  : sptd.DataIn == SCSI_IOCTL_DATA_OUT ? DataDirection::Out
+                                                                       : DataDirection::Unspecified;
+        r = runTargetCommand(*unit->device, {sptd.Cdb, sptd.CdbLength, direction,
+                                             static_cast<uint8_t *>(sptd.DataBuffer), sptd.DataTransferLength});
+        if (r.faultStatus)
+            return fail(ERROR_IO_DEVICE);
+        if (r.scsiStatus == kScsiGood)
+            noteDamage(*unit, sptd.Cdb);
+    }
     sptd.ScsiStatus = r.scsiStatus;
+    /* SCSI_PASS_THROUGH_DIRECT page: after an underrun DataTransferLength holds what moved. */
     sptd.DataTransferLength = r.transferred;
     if (r.scsiStatus == kScsiCheckCondition) {
         sptd.SenseInfoLength = uint8_t(std::min<size_t>(sptd.SenseInfoLength, sizeof r.sense));
@@ -149,62 +337,90 @@ BOOL passThrough(const Open &open, void *in, DWORD inSize, DWORD outSize)
     return TRUE;
 }
 
+BOOL unitControl(const Open &open, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned)
+{
+    EmulatedUnit &u = emulatedStack().units[open.index];
+    if (!u.present || u.instance != open.instance)
+        return fail(ERROR_DEV_NOT_EXIST);
+    switch (code) {
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT:
+        return passThrough(open, in, inSize, outSize);
+    case IOCTL_SCSI_GET_ADDRESS: {
+        if (!u.answersAddress)
+            return fail(ERROR_INVALID_FUNCTION);
+        SCSI_ADDRESS address = {sizeof address, uint8_t(u.port), u.bus, u.target, 0};
+        return answer(&address, sizeof address, out, outSize, returned);
+    }
+    case IOCTL_STORAGE_QUERY_PROPERTY: {
+        const auto *query = static_cast<const STORAGE_PROPERTY_QUERY *>(in);
+        if (inSize < sizeof *query)
+            return fail(ERROR_INVALID_PARAMETER);
+        if (query->PropertyId == StorageDeviceProperty)
+            return deviceDescriptor(u, out, outSize, returned);
+        if (query->PropertyId == StorageAdapterProperty)
+            return adapterDescriptor(*portOf(u.port), out, outSize, returned);
+        return fail(ERROR_INVALID_FUNCTION);
+    }
+    case IOCTL_STORAGE_CHECK_VERIFY:
+        /* Its reference page: needs read access; answers the media change count, which the class
+         * driver counts when it notices a change. */
+        if (!open.readWrite)
+            return fail(ERROR_ACCESS_DENIED);
+        return answer(&u.mediaChanges, sizeof u.mediaChanges, out, outSize, returned);
+    default:
+        return fail(ERROR_INVALID_FUNCTION);
+    }
+}
+
 BOOL deviceControl(HANDLE device, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned)
 {
     const Open &open = *reinterpret_cast<Open *>(device);
-    EmulatedStack &s = emulatedStack();
     *returned = 0;
-    if (code == IOCTL_SCSI_PASS_THROUGH_DIRECT && open.kind != Kind::Volume)
+    if (open.kind == Kind::Volume)
+        return volumeControl(open, device, code, out, outSize, returned);
+    if (open.kind == Kind::Unit)
+        return unitControl(open, code, in, inSize, out, outSize, returned);
+    const EmulatedPort &port = *portOf(int(open.index));
+    switch (code) {
+    case IOCTL_SCSI_PASS_THROUGH_DIRECT:
         return passThrough(open, in, inSize, outSize);
-    if (code == IOCTL_SCSI_GET_INQUIRY_DATA && open.kind == Kind::Port)
-        return inquiryData(open.index, out, outSize, returned);
-    if (code == IOCTL_SCSI_GET_CAPABILITIES && open.kind == Kind::Port && outSize >= sizeof(IO_SCSI_CAPABILITIES)) {
-        IO_SCSI_CAPABILITIES caps = {sizeof caps, portOf(open.index)->maxTransfer, 0, 0,
-                                     portOf(open.index)->alignmentMask, FALSE, FALSE, FALSE};
-        memcpy(out, &caps, sizeof caps);
-        *returned = sizeof caps;
-        return TRUE;
+    case IOCTL_SCSI_GET_INQUIRY_DATA:
+        return inquiryData(port.number, out, outSize, returned);
+    case IOCTL_SCSI_GET_CAPABILITIES: {
+        IO_SCSI_CAPABILITIES caps = {sizeof(IO_SCSI_CAPABILITIES), port.maxTransfer, port.maxPages, 0,
+                                     port.alignmentMask, FALSE, FALSE, FALSE};
+        return answer(&caps, sizeof caps, out, outSize, returned);
     }
-    if (code == IOCTL_SCSI_GET_ADDRESS && open.kind == Kind::Disk && outSize >= sizeof(SCSI_ADDRESS)) {
-        for (const EmulatedUnit &u : s.units)
-            if (u.disk == open.index) {
-                SCSI_ADDRESS address = {sizeof address, uint8_t(u.port), u.bus, u.target, 0};
-                memcpy(out, &address, sizeof address);
-                *returned = sizeof address;
-            }
-        return TRUE;
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+        if (inSize < sizeof(STORAGE_PROPERTY_QUERY) ||
+            static_cast<const STORAGE_PROPERTY_QUERY *>(in)->PropertyId != StorageAdapterProperty)
+            return fail(ERROR_INVALID_FUNCTION);
+        return adapterDescriptor(port, out, outSize, returned);
+    default:
+        return fail(ERROR_INVALID_FUNCTION);
     }
-    if (open.kind == Kind::Volume) {
-        EmulatedVolume &v = s.volumes[size_t(open.index)];
-        if (code == IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS && outSize >= sizeof(VOLUME_DISK_EXTENTS)) {
-            VOLUME_DISK_EXTENTS extents = {1, {{DWORD(v.disk), {}, {}}}};
-            memcpy(out, &extents, sizeof extents);
-            *returned = sizeof extents;
-            return TRUE;
-        }
-        if (code == FSCTL_LOCK_VOLUME) {
-            if (!open.readWrite || v.inUse)
-                return fail(ERROR_ACCESS_DENIED);
-            return v.locked = true;
-        }
-        if (code == FSCTL_DISMOUNT_VOLUME && open.readWrite)
-            return v.dismounted = true;
-    }
-    return fail(ERROR_INVALID_FUNCTION);
 }
 
+/* RegQueryValueEx: ERROR_MORE_DATA when the buffer is too small (its reference page). */
 LONG readMachineValue(const char *key, const char *name, char *out, DWORD *size)
 {
+    const EmulatedStack &s = emulatedStack();
     std::string value;
     int port = -1;
     if (sscanf(key, "HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port %d", &port) == 1 && portOf(port) && !strcmp(name, "Driver"))
         value = std::string(portOf(port)->driver) + '\0';
-    else if (strstr(key, "Memory Management") && !strcmp(name, "PagingFiles"))
-        value = emulatedStack().pagingFiles + '\0';
+    else if (strstr(key, "Memory Management") && !strcmp(name, "PagingFiles") && !s.pagingFiles.empty())
+        value = s.pagingFiles + '\0';
+    else if (strstr(key, "Memory Management") && !strcmp(name, "ExistingPageFiles") && !s.existingPageFiles.empty())
+        value = s.existingPageFiles + '\0';
+    else if (!strcmp(key, "SYSTEM\\Setup") && !strcmp(name, "SystemPartition") && !s.systemPartition.empty())
+        value = s.systemPartition + '\0';
     else
         return ERROR_FILE_NOT_FOUND;
-    if (value.size() > *size)
+    if (value.size() > *size) {
+        *size = DWORD(value.size());
         return ERROR_MORE_DATA;
+    }
     memcpy(out, value.data(), value.size());
     *size = DWORD(value.size());
     return ERROR_SUCCESS;
@@ -212,16 +428,24 @@ LONG readMachineValue(const char *key, const char *name, char *out, DWORD *size)
 
 UINT systemDirectory(char *out, UINT size)
 {
-    return UINT(snprintf(out, size, "C:\\WINDOWS\\system32"));
+    return UINT(snprintf(out, size, "%s", emulatedStack().systemDirectory.c_str()));
 }
 
-int listVolumes(char (*paths)[MAX_PATH], int max)
+/* FindFirstVolume/FindNextVolume: every volume, with or without a drive letter. */
+void listVolumes(std::vector<std::string> &paths)
 {
-    int count = 0;
+    paths.clear();
     for (const EmulatedVolume &v : emulatedStack().volumes)
-        if (count < max)
-            snprintf(paths[count++], MAX_PATH, "\\\\.\\%c:", v.letter);
-    return count;
+        paths.push_back(v.guid);
+}
+
+/* QueryDosDevice on "Volume{...}": the volume's NT device name. */
+bool volumeDeviceName(const char *volume, char *out, DWORD size)
+{
+    for (const EmulatedVolume &v : emulatedStack().volumes)
+        if (v.guid == volume)
+            return snprintf(out, size, "%s", v.device.c_str()) < int(size);
+    return false;
 }
 
 void tellUser(const char *text, const char *)
@@ -230,9 +454,25 @@ void tellUser(const char *text, const char *)
 }
 
 const WindowsCalls kEmulated = {openDevice, deviceControl, closeDevice, readMachineValue, systemDirectory,
-                                listVolumes, tellUser};
+                                listVolumes, volumeDeviceName, tellUser};
 
 }  // namespace
+
+EmulatedUnit &EmulatedStack::unit(const std::string &name)
+{
+    for (EmulatedUnit &u : units)
+        if (u.name == name)
+            return u;
+    throw std::runtime_error("no unit " + name);
+}
+
+EmulatedVolume &EmulatedStack::volume(const std::string &guid)
+{
+    for (EmulatedVolume &v : volumes)
+        if (v.guid == guid)
+            return v;
+    throw std::runtime_error("no volume " + guid);
+}
 
 EmulatedStack &emulatedStack()
 {
@@ -243,4 +483,31 @@ EmulatedStack &emulatedStack()
 const WindowsCalls &emulatedWindowsCalls()
 {
     return kEmulated;
+}
+
+/* A new medium: the class driver counts the change when its media change detection sees it
+ * (classpnp autorun.c polls removable media); otherwise the drive's unit attention waits for the
+ * next command, which a pass-through passes back to its caller. Either way Windows mounts what
+ * is on the new medium: a new file system, which no earlier lock covers. */
+void swapMedium(EmulatedUnit &unit, const std::string &image, bool classNotices)
+{
+    closeImage(*unit.device);
+    unit.device->image = image;
+    std::string error;
+    openImage(*unit.device, error);
+    if (classNotices)
+        unit.mediaChanges++;
+    else
+        unit.unitAttention = true;
+    for (EmulatedVolume &v : emulatedStack().volumes)
+        if (onUnit(v, unit)) {
+            v.mount++;
+            v.mounted = true;
+        }
+}
+
+void plugAgain(EmulatedUnit &unit, const std::string &classDevice)
+{
+    unit.instance++;
+    unit.classDevice = classDevice;
 }
