@@ -162,6 +162,9 @@ enum class DataWay { Unknown, In, Out };
 /* Which way a command's data goes whatever the request says; Unknown when the operation code
  * does not settle it. */
 DataWay certainDataWay(const uint8_t *cdb, uint8_t cdbLength);
+/* Whether a command's reply may be shorter than the buffer and still complete (its CDB gives an
+ * allocation length, as INQUIRY's does). */
+bool repliesUpToAllocationLength(const uint8_t *cdb, uint8_t cdbLength);
 
 /* protection.cpp */
 void findProtectedDisks(Bridge &bridge);

@@ -65,7 +65,37 @@ constexpr DataWayOf kDataWays[] = {
     {0x8A, DataWay::Out}, {0x8E, DataWay::Out}, {0xAA, DataWay::Out}, {0xAE, DataWay::Out},
 };
 
+/* Commands whose CDB gives an allocation length: the device returns what it has, up to that
+   length, and a shorter reply is complete (SPC-3, 4.3.5.6 "Allocation length"). */
+constexpr uint8_t kAllocationLength[] = {
+    0x03,   /* REQUEST SENSE */
+    0x12,   /* INQUIRY: older devices give fewer than 36 bytes */
+    0x1A,   /* MODE SENSE(6) */
+    0x1C,   /* RECEIVE DIAGNOSTIC RESULTS */
+    0x23,   /* READ FORMAT CAPACITIES */
+    0x37,   /* READ DEFECT DATA(10) */
+    0x3C,   /* READ BUFFER */
+    0x43,   /* READ TOC/PMA/ATIP */
+    0x46,   /* GET CONFIGURATION */
+    0x4A,   /* GET EVENT STATUS NOTIFICATION */
+    0x4D,   /* LOG SENSE */
+    0x5A,   /* MODE SENSE(10) */
+    0x5E,   /* PERSISTENT RESERVE IN */
+    0xA0,   /* REPORT LUNS */
+    0xB7,   /* READ DEFECT DATA(12) */
+};
+
 }  // namespace
+
+bool repliesUpToAllocationLength(const uint8_t *cdb, uint8_t cdbLength)
+{
+    if (cdbLength == 0)
+        return false;
+    for (uint8_t opcode : kAllocationLength)
+        if (opcode == cdb[0])
+            return true;
+    return false;
+}
 
 bool isDiskType(uint8_t deviceType)
 {

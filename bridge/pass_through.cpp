@@ -4,7 +4,8 @@
  * condition comes back in the same call and goes to the block's sense area. A buffer that does
  * not meet the port's alignment, or would touch more physical pages than it takes, goes through
  * a page-aligned copy. What Windows answers becomes the nearest ASPI status: a short transfer is
- * an error (HaStat DO_DU) unless the caller asked for the residual count, a timeout an error
+ * an error (HaStat DO_DU) unless the caller asked for the residual count or the command's reply
+ * may be shorter than its allocation length (INQUIRY, MODE SENSE, ...), a timeout an error
  * with HaStat COMMAND_TIMEOUT, a device gone SS_NO_DEVICE, and so on.
  */
 #include "bridge.h"
@@ -219,7 +220,8 @@ uint8_t passThrough(Bridge &b, HostAdapter &a, BridgeDevice &d, SRB_ExecSCSICmd 
     }
     if (srb.SRB_Flags & kResidualCountFlag) {
         srb.SRB_BufLen -= moved;         /* the residual count */
-    } else if (moved < srb.SRB_BufLen && status == SS_COMP) {
+    } else if (moved < srb.SRB_BufLen && status == SS_COMP &&
+               !(way == DataWay::In && repliesUpToAllocationLength(srb.CDBByte, srb.SRB_CDBLen))) {
         status = SS_ERR;                 /* a short transfer: the rest of the buffer is stale */
         srb.SRB_HaStat = HASTAT_DO_DU;
     }

@@ -150,7 +150,10 @@ TEST_F(BridgeRequests, EachRequestGetsTheNearestAspiStatus)
         {"READ(10) without a direction", 0, 2, read1, 0, 512, SS_COMP, 0, 0},
         {"READ(10) sent as data out", 0, 2, read1, SRB_DIR_OUT, 512, SS_INVALID_SRB, 0, 0},
         {"data without a direction, unknown command", 0, 2, {0xC1, 0, 0, 0, 0, 0}, 0, 512, SS_INVALID_SRB, 0, 0},
-        {"INQUIRY shorter than the buffer", 0, 2, {0x12, 0, 0, 0, 96, 0}, SRB_DIR_IN, 96, SS_ERR, HASTAT_DO_DU, 0},
+        {"READ CAPACITY shorter than the buffer", 0, 2, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, SRB_DIR_IN, 16, SS_ERR,
+         HASTAT_DO_DU, 0},
+        {"INQUIRY shorter than its allocation length: complete", 0, 2, {0x12, 0, 0, 0, 96, 0}, SRB_DIR_IN, 96, SS_COMP,
+         0, 0},
         {"the same with the residual count", 0, 2, {0x12, 0, 0, 0, 96, 0}, SRB_DIR_IN | 0x04, 96, SS_COMP, 0, 0},
         {"Windows out of resources", 0, 5, read1, SRB_DIR_IN, 512, SS_INSUFFICIENT_RESOURCES, 0, 0},
     };
