@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include "app_state.h"
+#include "messages.h"
 
 namespace {
 

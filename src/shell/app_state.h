@@ -81,13 +81,4 @@ DeviceRecord &referenceDevice();
 /* Size in MB of a number of sectors, as every label of the program shows it ("%5.1f"). */
 double sizeInMegabytes(int32_t sectors, int32_t sectorSize);
 
-/* Loads string id of the user-interface language into resourceText and returns it. */
-const char *loadResourceText(UINT id);
-
-/*
- * Every message box of the program goes through here: owner, caption, icon and buttons in one
- * place. Returns the button pressed (IDOK, IDYES, ...).
- */
-int showMessage(HWND owner, const char *text, const char *caption, UINT type);
-
 #endif

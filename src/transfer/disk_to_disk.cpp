@@ -1,6 +1,7 @@
 /* Disk to disk: the first transferSectors sectors of the source onto the target, block for block. */
 #include "transfers.h"
 #include "app_state.h"
+#include "messages.h"
 #include "chunk_rule.h"
 #include "progress_box.h"
 #include "transfer_loop.h"

@@ -4,6 +4,7 @@
  */
 #include "transfers.h"
 #include "app_state.h"
+#include "messages.h"
 #include "chunk_rule.h"
 #include "progress_box.h"
 #include "transfer_loop.h"
