@@ -1,6 +1,10 @@
-/* Disk to disk: the first transferSectors sectors of the source onto the target, block for block. */
+/*
+ * Disk to disk: the first transferSectors sectors of the source onto the target, block for
+ * block. The archiving options hook in at the chunk level (archive_copy.h).
+ */
 #include "transfers.h"
 #include "app_state.h"
+#include "archive_copy.h"
 #include "messages.h"
 #include "chunk_rule.h"
 #include "progress_box.h"
@@ -52,23 +56,27 @@ void copyDiskToDisk(HWND owner)
         return;
     }
 
+    ArchiveCopy copy;
+    startArchiveCopy(copy, TransferMode::DiskToDisk, owner, sendCommand, transferSectors, sectorSize, bufferBytes,
+                     nullptr);
     const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
     MSG message;
     while (!appState.abortRequested && sectorsDone < transferSectors) {
         if (pumpOneMessage(message))
             continue;
         int32_t chunkSectors = nextChunkSectors(perBuffer, sectorsDone, transferSectors);
+        chunkSectors = readSourceChunk(copy.reader, uint32_t(sectorsDone), chunkSectors, ioBuffer);
         uint32_t chunkBytes = uint32_t(chunkSectors) * uint32_t(sectorSize);
-        requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Read, sourceAdapter, sourceTarget,
-                                                uint32_t(sectorsDone), uint32_t(chunkSectors), ioBuffer,
-                                                chunkBytes));
-        requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Write, targetAdapter, targetTarget,
-                                                uint32_t(sectorsDone), uint32_t(chunkSectors), ioBuffer,
-                                                chunkBytes));
+        if (chunkSectors > 0)
+            requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Write, targetAdapter,
+                                                    targetTarget, uint32_t(sectorsDone), uint32_t(chunkSectors),
+                                                    ioBuffer, chunkBytes));
         showPercent(transferPercent(sectorsDone, transferSectors));
         sectorsDone += chunkSectors;
+        noteSectorsDone(copy, sectorsDone);
     }
 
     closeProgressBox();
     releaseIoBuffer(ioBuffer);
+    finishArchiveCopy(copy, sectorsDone, sectorsDone < transferSectors ? CopyEnd::Aborted : CopyEnd::Completed);
 }

@@ -1,0 +1,148 @@
+/* ddrescue mapfiles: writing the map of a copy, and reading it back for a retry. */
+#include "rescue_map.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <windows.h>
+
+namespace {
+
+constexpr char kCreator[] = "# Mapfile. Created by Kestrova V1.31\n";
+
+void localTimeText(char (&text)[32])
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
+}
+
+void writeBlock(FILE *file, uint64_t sector, uint64_t count, int32_t sectorSize, char status)
+{
+    if (count > 0)
+        std::fprintf(file, "0x%08" PRIX64 "  0x%08" PRIX64 "  %c\n", sector * uint64_t(sectorSize),
+                     count * uint64_t(sectorSize), status);
+}
+
+/* One block line: position, size, status. */
+bool parseBlock(const char *line, uint64_t &position, uint64_t &size, char &status)
+{
+    char statusText[2] = "";
+    unsigned long long p = 0, s = 0;
+    if (std::sscanf(line, "%lli %lli %1s", &p, &s, statusText) != 3)
+        return false;
+    position = p;
+    size = s;
+    status = statusText[0];
+    return true;
+}
+
+}  // namespace
+
+bool mapPathForImage(const char *imagePath, char *mapPath, size_t size)
+{
+    int length = std::snprintf(mapPath, size, "%s.map", imagePath);
+    return length > 0 && size_t(length) < size;
+}
+
+int writeRescueMap(const char *path, const RescueMap &map)
+{
+    FILE *file = std::fopen(path, "wb");
+    if (!file)
+        return 0;
+    char now[32];
+    localTimeText(now);
+    const DeviceIdentity &d = map.device;
+    const bool finished = map.triedSectors >= map.sectors;
+    std::fputs(kCreator, file);
+    std::fprintf(file, "# Current time: %s\n", now);
+    std::fprintf(file, "# Device: adapter %d, target %d, LUN 0, \"%s\"\n", d.adapter, d.target, d.inquiry);
+    std::fprintf(file, "# Geometry: %d sectors of %d bytes; this copy: sectors 0 to %d\n", d.sectorCount,
+                 d.sectorSize, map.sectors - 1);
+    std::fprintf(file, "# %s\n", finished ? "Finished" : "Stopped before the end");
+    std::fputs("# current_pos  current_status  current_pass\n", file);
+    std::fprintf(file, "0x%08" PRIX64 "     %c               1\n",
+                 uint64_t(map.triedSectors < map.sectors ? map.triedSectors : map.sectors) * uint64_t(d.sectorSize),
+                 finished ? '+' : '?');
+    std::fputs("#      pos        size  status\n", file);
+
+    uint64_t at = 0;
+    const uint64_t tried = uint64_t(map.triedSectors < map.sectors ? map.triedSectors : map.sectors);
+    for (const SectorRun &run : map.unreadable) {
+        if (run.first >= tried)
+            break;
+        uint64_t end = run.first + uint64_t(run.count) < tried ? run.first + uint64_t(run.count) : tried;
+        writeBlock(file, at, run.first - at, d.sectorSize, '+');
+        writeBlock(file, run.first, end - run.first, d.sectorSize, '-');
+        at = end;
+    }
+    writeBlock(file, at, tried - at, d.sectorSize, '+');
+    writeBlock(file, tried, uint64_t(map.sectors) - tried, d.sectorSize, '?');
+    bool written = !std::ferror(file);
+    return std::fclose(file) == 0 && written ? 1 : 0;
+}
+
+int readRescueMap(const char *path, RescueMap &map)
+{
+    FILE *file = std::fopen(path, "rb");
+    if (!file)
+        return 0;
+    map = RescueMap();
+    char line[256];
+    bool ours = false, device = false, geometry = false, statusLine = false;
+    int32_t lastSector = -1;
+    uint64_t expected = 0;   /* where the next block must start: the blocks are contiguous */
+    bool valid = true;
+    while (valid && std::fgets(line, sizeof line, file)) {
+        DeviceIdentity &d = map.device;
+        if (line[0] == '#') {
+            if (std::strcmp(line, kCreator) == 0)
+                ours = true;
+            else if (std::sscanf(line, "# Device: adapter %d, target %d, LUN 0, \"%28[^\"]\"", &d.adapter, &d.target,
+                                 d.inquiry) >= 2)
+                device = true;
+            else if (std::sscanf(line, "# Geometry: %d sectors of %d bytes; this copy: sectors 0 to %d",
+                                 &d.sectorCount, &d.sectorSize, &lastSector) == 3)
+                geometry = d.sectorSize > 0 && lastSector >= 0;
+            continue;
+        }
+        if (line[0] == '\n' || line[0] == '\r')
+            continue;
+        if (!statusLine) {
+            statusLine = true;
+            continue;
+        }
+        uint64_t position, size;
+        char status;
+        if (!geometry || !parseBlock(line, position, size, status) || position != expected ||
+            position % uint64_t(d.sectorSize) != 0 || size % uint64_t(d.sectorSize) != 0 ||
+            position / uint64_t(d.sectorSize) + size / uint64_t(d.sectorSize) > uint64_t(lastSector) + 1) {
+            valid = false;
+            break;
+        }
+        uint32_t first = uint32_t(position / uint64_t(d.sectorSize));
+        uint32_t count = uint32_t(size / uint64_t(d.sectorSize));
+        expected = position + size;
+        if (status == '+')
+            map.triedSectors = int32_t(first + count);
+        else if (status == '-' || status == '*' || status == '/') {
+            addRun(map.unreadable, first, count);
+            map.triedSectors = int32_t(first + count);
+        } else if (status != '?') {
+            valid = false;
+        }
+    }
+    std::fclose(file);
+    if (!valid || !ours || !device || !geometry || !statusLine)
+        return 0;
+    map.sectors = lastSector + 1;
+    return 1;
+}
+
+bool sameDevice(const DeviceIdentity &mapped, const DeviceIdentity &present)
+{
+    return mapped.adapter == present.adapter && mapped.target == present.target &&
+           std::strcmp(mapped.inquiry, present.inquiry) == 0 && mapped.sectorSize == present.sectorSize &&
+           mapped.sectorCount == present.sectorCount;
+}
