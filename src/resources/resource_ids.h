@@ -99,20 +99,20 @@
 #define IDS_TYPE_RESERVED_HIGH  23
 #define IDS_TYPE_UNKNOWN        24
 
-/* Texts of the archiving options: printf formats, loaded into buffers of 512 bytes */
-#define IDS_UNREADABLE_SUMMARY  30   /* count, map path */
-#define IDS_RETRY_QUESTION      31   /* count */
-#define IDS_RETRY_DESCRIPTION   32   /* count, sector size, image path */
-#define IDS_RETRY_RESULT        33   /* recovered, asked, still unreadable, map path */
-#define IDS_VERIFY_DESCRIPTION  34   /* MB, sectors, sector size */
-#define IDS_VERIFY_MATCH        35   /* sectors */
-#define IDS_VERIFY_DIFFER       36   /* differing, compared, first differing */
-#define IDS_VERIFY_NOT_COMPARED 37   /* count */
-#define IDS_VERIFY_ABORTED      38   /* sectors done, sectors */
-#define IDS_VERIFY_READ_FAILED  39   /* sector, ASPI status */
-#define IDS_VERIFY_FILE_FAILED  40
-#define IDS_VERIFY_NOT_STARTED  41
-#define IDS_MAP_WRITE_FAILED    42   /* count, map path */
-#define IDS_REPORT_WRITE_FAILED 43   /* report path */
+/* Texts of the archiving options (from 100): printf formats, loaded into buffers of 512 bytes */
+#define IDS_UNREADABLE_SUMMARY  100   /* count, map path */
+#define IDS_RETRY_QUESTION      101   /* count */
+#define IDS_RETRY_DESCRIPTION   102   /* count, sector size, image path */
+#define IDS_RETRY_RESULT        103   /* recovered, asked, still unreadable, map path */
+#define IDS_VERIFY_DESCRIPTION  104   /* MB, sectors, sector size */
+#define IDS_VERIFY_MATCH        105   /* sectors */
+#define IDS_VERIFY_DIFFER       106   /* differing, compared, first differing */
+#define IDS_VERIFY_NOT_COMPARED 107   /* count */
+#define IDS_VERIFY_ABORTED      108   /* sectors done, sectors */
+#define IDS_VERIFY_READ_FAILED  109   /* sector, ASPI status */
+#define IDS_VERIFY_FILE_FAILED  110
+#define IDS_VERIFY_NOT_STARTED  111
+#define IDS_MAP_WRITE_FAILED    112   /* count, map path */
+#define IDS_REPORT_WRITE_FAILED 113   /* report path */
 
 #endif

@@ -74,7 +74,7 @@ VerifyJob verifyJobFor(const ArchiveCopy &copy)
     return job;
 }
 
-void writeReport(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end, const char *verifyText)
+void writeReport(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end, DWORD copyTicks, const char *verifyText)
 {
     static const char *const outcomes[] = {"complete", "stopped by ABORT", "stopped: the image file could not be written"};
     char reportPath[kPathBufferSize + 8];
@@ -90,7 +90,7 @@ void writeReport(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end, const char
     std::memcpy(report.dataDigest, copy.sink.dataDigest, sizeof report.dataDigest);
     imageDigest(copy.sink, report.fileDigest);
     report.bufferBytes = copy.bufferBytes;
-    report.milliseconds = GetTickCount() - copy.startTicks;
+    report.milliseconds = copyTicks;
     report.unreadableSectors = sectorsIn(copy.reader.unreadable);
     report.mapPath = copy.mapPath[0] && !copy.mapWriteFailed ? copy.mapPath : nullptr;
     report.verifyText = verifyText;
@@ -145,6 +145,7 @@ void noteSectorsDone(ArchiveCopy &copy, int32_t sectorsDone)
 void finishArchiveCopy(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end)
 {
     const ArchiveOptions &options = appState.archive;
+    const DWORD copyTicks = GetTickCount() - copy.startTicks;   /* the copy's own time, without the verify */
     char format[kTextSize], text[kTextSize];
     copy.map.triedSectors = sectorsDone;
     copy.map.unreadable = copy.reader.unreadable;
@@ -161,7 +162,7 @@ void finishArchiveCopy(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end)
         formatVerifyResult(verify, copy.transferSectors, verifyText, sizeof verifyText);
     }
     if (copy.sink.hashing)
-        writeReport(copy, sectorsDone, end, verified ? verifyText : nullptr);
+        writeReport(copy, sectorsDone, end, copyTicks, verified ? verifyText : nullptr);
 
     uint32_t unreadable = sectorsIn(copy.reader.unreadable);
     if (copy.mapWriteFailed) {
