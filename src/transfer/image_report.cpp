@@ -2,6 +2,7 @@
 #include "image_report.h"
 
 #include <cinttypes>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <windows.h>
@@ -13,6 +14,21 @@ const char *deviceTypeName(int32_t type)
     static const char *const names[] = {"hard disk", "tape", "printer", "processor", "WORM", "CD-ROM",
                                         "scanner", "optical", "media changer", "communication device"};
     return type >= 0 && type < 10 ? names[type] : "other";
+}
+
+/* Prints to the report; each \n becomes CR LF, the line end Notepad knows. */
+void putLine(FILE *file, const char *format, ...)
+{
+    char text[1024];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    for (const char *c = text; *c; c++) {
+        if (*c == '\n')
+            std::fputc('\r', file);
+        std::fputc(*c, file);
+    }
 }
 
 /* The text of a multi-line value on one line: its line breaks become blanks. */
@@ -46,38 +62,38 @@ int writeImageReport(const char *path, const ImageReport &r)
     const double seconds = r.milliseconds / 1000.0;
     const double megabytes = double(r.dataLength) / 1048576.0;
 
-    std::fprintf(file, "Kestrova V1.31 - %s\r\n\r\n", r.title);
-    std::fprintf(file, "Date:                %04u-%02u-%02u %02u:%02u:%02u\r\n", now.wYear, now.wMonth, now.wDay,
+    putLine(file, "Kestrova V1.31 - %s\n\n", r.title);
+    putLine(file, "Date:                %04u-%02u-%02u %02u:%02u:%02u\n", now.wYear, now.wMonth, now.wDay,
                  now.wHour, now.wMinute, now.wSecond);
-    std::fprintf(file, "Image:               %s\r\n", r.imagePath);
-    std::fprintf(file, "Result:              %s\r\n\r\n", r.outcome);
-    std::fprintf(file, "Source adapter:      %d\r\n", r.device.adapter);
-    std::fprintf(file, "Target id:           %d\r\n", r.device.target);
-    std::fprintf(file, "LUN:                 0\r\n");
-    std::fprintf(file, "Vendor:              %s\r\n", vendor);
-    std::fprintf(file, "Product:             %s\r\n", product);
-    std::fprintf(file, "Revision:            %s\r\n", revision);
-    std::fprintf(file, "Device type:         %d (%s)\r\n", r.device.deviceType, deviceTypeName(r.device.deviceType));
-    std::fprintf(file, "Removable medium:    %s\r\n", r.device.removable ? "yes" : "no");
-    std::fprintf(file, "Sector size:         %d bytes\r\n", r.device.sectorSize);
-    std::fprintf(file, "Sector count:        %d\r\n\r\n", r.device.sectorCount);
-    std::fprintf(file, "Sectors asked for:   %d\r\n", r.transferSectors);
-    std::fprintf(file, "Sectors copied:      %d\r\n", r.sectorsCopied);
-    std::fprintf(file, "Data length:         %" PRId64 " bytes (sectors x sector size)\r\n", r.dataLength);
-    std::fprintf(file, "File length:         %" PRId64 " bytes (zero bytes from offset %" PRId64 ": %" PRId64 ")\r\n",
+    putLine(file, "Image:               %s\n", r.imagePath);
+    putLine(file, "Result:              %s\n\n", r.outcome);
+    putLine(file, "Source adapter:      %d\n", r.device.adapter);
+    putLine(file, "Target id:           %d\n", r.device.target);
+    putLine(file, "LUN:                 0\n");
+    putLine(file, "Vendor:              %s\n", vendor);
+    putLine(file, "Product:             %s\n", product);
+    putLine(file, "Revision:            %s\n", revision);
+    putLine(file, "Device type:         %d (%s)\n", r.device.deviceType, deviceTypeName(r.device.deviceType));
+    putLine(file, "Removable medium:    %s\n", r.device.removable ? "yes" : "no");
+    putLine(file, "Sector size:         %d bytes\n", r.device.sectorSize);
+    putLine(file, "Sector count:        %d\n\n", r.device.sectorCount);
+    putLine(file, "Sectors asked for:   %d\n", r.transferSectors);
+    putLine(file, "Sectors copied:      %d\n", r.sectorsCopied);
+    putLine(file, "Data length:         %" PRId64 " bytes (sectors x sector size)\n", r.dataLength);
+    putLine(file, "File length:         %" PRId64 " bytes (zero bytes from offset %" PRId64 ": %" PRId64 ")\n",
                  r.fileLength, r.dataLength, r.fileLength - r.dataLength);
-    std::fprintf(file, "SHA-256 of the data: %s\r\n", r.dataDigest);
-    std::fprintf(file, "SHA-256 of the file: %s\r\n\r\n", r.fileDigest);
-    std::fprintf(file, "Buffer size:         %" PRIu64 " KB\r\n", r.bufferBytes / 1024);
-    std::fprintf(file, "Duration:            %.1f s\r\n", seconds);
-    std::fprintf(file, "Average speed:       %.2f MB/s\r\n", seconds > 0 ? megabytes / seconds : 0.0);
-    std::fprintf(file, "Unreadable sectors:  %u", r.unreadableSectors);
+    putLine(file, "SHA-256 of the data: %s\n", r.dataDigest);
+    putLine(file, "SHA-256 of the file: %s\n\n", r.fileDigest);
+    putLine(file, "Buffer size:         %" PRIu64 " KB\n", r.bufferBytes / 1024);
+    putLine(file, "Duration:            %.1f s\n", seconds);
+    putLine(file, "Average speed:       %.2f MB/s\n", seconds > 0 ? megabytes / seconds : 0.0);
+    putLine(file, "Unreadable sectors:  %u", r.unreadableSectors);
     if (r.mapPath)
-        std::fprintf(file, " (map: %s)", r.mapPath);
-    std::fprintf(file, "\r\n");
+        putLine(file, " (map: %s)", r.mapPath);
+    putLine(file, "\n");
     if (r.verifyText)
         oneLine(r.verifyText, verify, sizeof verify);
-    std::fprintf(file, "Verify:              %s\r\n", r.verifyText ? verify : "not run");
+    putLine(file, "Verify:              %s\n", r.verifyText ? verify : "not run");
     bool written = !std::ferror(file);
     return std::fclose(file) == 0 && written ? 1 : 0;
 }

@@ -9,6 +9,8 @@
 namespace {
 
 constexpr char kCreator[] = "# Mapfile. Created by Kestrova V1.31\n";
+constexpr char kDeviceLine[] = "# Device: adapter ";
+constexpr char kQuote = '\x22';
 
 void localTimeText(char (&text)[32])
 {
@@ -18,11 +20,17 @@ void localTimeText(char (&text)[32])
                   now.wMinute, now.wSecond);
 }
 
+/* A position or size as the ddrescue tools write it: 0x and at least eight hexadecimal digits. */
+struct Hex {
+    char text[24];
+    explicit Hex(uint64_t value) { std::snprintf(text, sizeof text, "0x%08" PRIX64, value); }
+};
+
 void writeBlock(FILE *file, uint64_t sector, uint64_t count, int32_t sectorSize, char status)
 {
     if (count > 0)
-        std::fprintf(file, "0x%08" PRIX64 "  0x%08" PRIX64 "  %c\n", sector * uint64_t(sectorSize),
-                     count * uint64_t(sectorSize), status);
+        std::fprintf(file, "%s  %s  %c\n", Hex(sector * uint64_t(sectorSize)).text,
+                     Hex(count * uint64_t(sectorSize)).text, status);
 }
 
 /* One block line: position, size, status. */
@@ -35,6 +43,20 @@ bool parseBlock(const char *line, uint64_t &position, uint64_t &size, char &stat
     position = p;
     size = s;
     status = statusText[0];
+    return true;
+}
+
+/* The rest of the device line: the adapter, the target and the INQUIRY texts between quotes. */
+bool readDeviceLine(const char *line, DeviceIdentity &device)
+{
+    if (std::sscanf(line, "%d, target %d", &device.adapter, &device.target) != 2)
+        return false;
+    const char *open = std::strchr(line, kQuote);
+    const char *close = open ? std::strrchr(line, kQuote) : nullptr;
+    if (!open || close == open || size_t(close - open - 1) >= sizeof device.inquiry)
+        return false;
+    std::memcpy(device.inquiry, open + 1, size_t(close - open - 1));
+    device.inquiry[close - open - 1] = '\0';
     return true;
 }
 
@@ -57,13 +79,15 @@ int writeRescueMap(const char *path, const RescueMap &map)
     const bool finished = map.triedSectors >= map.sectors;
     std::fputs(kCreator, file);
     std::fprintf(file, "# Current time: %s\n", now);
-    std::fprintf(file, "# Device: adapter %d, target %d, LUN 0, \"%s\"\n", d.adapter, d.target, d.inquiry);
+    std::fprintf(file, "%s%d, target %d, LUN 0, %c%s%c\n", kDeviceLine, d.adapter, d.target, kQuote, d.inquiry,
+                 kQuote);
     std::fprintf(file, "# Geometry: %d sectors of %d bytes; this copy: sectors 0 to %d\n", d.sectorCount,
                  d.sectorSize, map.sectors - 1);
     std::fprintf(file, "# %s\n", finished ? "Finished" : "Stopped before the end");
     std::fputs("# current_pos  current_status  current_pass\n", file);
-    std::fprintf(file, "0x%08" PRIX64 "     %c               1\n",
-                 uint64_t(map.triedSectors < map.sectors ? map.triedSectors : map.sectors) * uint64_t(d.sectorSize),
+    std::fprintf(file, "%s     %c               1\n",
+                 Hex(uint64_t(map.triedSectors < map.sectors ? map.triedSectors : map.sectors) * uint64_t(d.sectorSize))
+                     .text,
                  finished ? '+' : '?');
     std::fputs("#      pos        size  status\n", file);
 
@@ -99,9 +123,8 @@ int readRescueMap(const char *path, RescueMap &map)
         if (line[0] == '#') {
             if (std::strcmp(line, kCreator) == 0)
                 ours = true;
-            else if (std::sscanf(line, "# Device: adapter %d, target %d, LUN 0, \"%28[^\"]\"", &d.adapter, &d.target,
-                                 d.inquiry) >= 2)
-                device = true;
+            else if (std::strncmp(line, kDeviceLine, sizeof kDeviceLine - 1) == 0)
+                device = readDeviceLine(line + sizeof kDeviceLine - 1, d);
             else if (std::sscanf(line, "# Geometry: %d sectors of %d bytes; this copy: sectors 0 to %d",
                                  &d.sectorCount, &d.sectorSize, &lastSector) == 3)
                 geometry = d.sectorSize > 0 && lastSector >= 0;
