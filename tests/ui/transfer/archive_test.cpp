@@ -268,6 +268,26 @@ TEST_F(Archive, VerifyPassesSoundCopiesAndFindsLostOrAlteredSectors)
     }
 }
 
+TEST_F(Archive, AbortStopsTheVerifyPass)
+{
+    useBus("completion = async\ndelay_ms = 50");
+    appState.archive.verify = true;
+    usePath("out.img");
+    std::thread clicker([this] {
+        for (int i = 0; i < 10000 && trace().find("cdb=28 08") == std::string::npos; i++)
+            Sleep(1);
+        PostMessageA(GetDlgItem(appState.progressBox, IDC_ABORT), BM_CLICK, 0, 0);
+    });
+    MessageBoxWatch boxes;
+    copyDiskToFile(form());
+    clicker.join();
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    const std::string &said = boxes.boxes()[0].text;
+    EXPECT_EQ(said.substr(0, 30), "Verify stopped by ABORT after ");
+    EXPECT_EQ(said.substr(said.size() - 16), " of 256 sectors.");
+    EXPECT_LT(readsIn(trace()).size(), 8u + 8u) << "the copy's eight reads, and few of the verify's eight";
+}
+
 TEST_F(Archive, ReportRecordsTheSourceAndTheChecksumsOfTheImageWithAndWithoutPadding)
 {
     useBus("");
