@@ -9,7 +9,7 @@ LangString LNK_UNINSTALL ${LANG_ENGLISH} "${LNK_UNINSTALL_EN}"
 LangString SEC_PROGRAM ${LANG_ENGLISH} "Kestrova"
 LangString DESC_PROGRAM ${LANG_ENGLISH} "The program, its manual, the Help launcher, readme, licence and Start menu shortcuts."
 LangString SEC_BRIDGE ${LANG_ENGLISH} "ASPI bridge"
-LangString DESC_BRIDGE ${LANG_ENGLISH} "Windows has no ASPI layer: this wnaspi32.dll of ours, beside kestrova.exe, reaches SCSI devices through Windows' driver. Start Kestrova as administrator."
+LangString DESC_BRIDGE ${LANG_ENGLISH} "Windows has no ASPI layer: this wnaspi32.dll of ours, beside kestrova.exe, reaches SCSI devices through Windows' driver, with the administrator rights that Kestrova asks for when it starts."
 LangString DESC_BRIDGE_LAYER_FOUND ${LANG_ENGLISH} "Windows already has an ASPI layer, which Kestrova uses. Ticked, the bridge beside kestrova.exe is used instead of it."
 LangString BRIDGE_OTHER_LAYER ${LANG_ENGLISH} "$INSTDIR already holds another wnaspi32.dll: it is left as it is, and the ASPI bridge is not installed."
 

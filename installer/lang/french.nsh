@@ -9,7 +9,7 @@ LangString LNK_UNINSTALL ${LANG_FRENCH} "${LNK_UNINSTALL_FR}"
 LangString SEC_PROGRAM ${LANG_FRENCH} "Kestrova"
 LangString DESC_PROGRAM ${LANG_FRENCH} "Le programme, son manuel, le lanceur de l'aide, le fichier lisez-moi, la licence et les raccourcis du menu Démarrer."
 LangString SEC_BRIDGE ${LANG_FRENCH} "Pont ASPI"
-LangString DESC_BRIDGE ${LANG_FRENCH} "Windows n'a pas de couche ASPI : notre wnaspi32.dll, à côté de kestrova.exe, passe par le pilote de Windows. Lancez Kestrova en administrateur."
+LangString DESC_BRIDGE ${LANG_FRENCH} "Windows n'a pas de couche ASPI : notre wnaspi32.dll, à côté de kestrova.exe, passe par le pilote de Windows, avec les droits d'administrateur que Kestrova demande au démarrage."
 LangString DESC_BRIDGE_LAYER_FOUND ${LANG_FRENCH} "Windows a déjà une couche ASPI, que Kestrova utilise. Cochée, le pont à côté de kestrova.exe serait utilisé à sa place."
 LangString BRIDGE_OTHER_LAYER ${LANG_FRENCH} "$INSTDIR contient déjà une autre wnaspi32.dll : elle est laissée telle quelle, et le pont ASPI n'est pas installé."
 

@@ -146,7 +146,9 @@ regval() {
     sed -n "s/^ *$2 *REG_[A-Z_]* *//p")
   case $data in 0x*) echo $((data)) ;; *) printf '%s\n' "$data" ;; esac
 }
-# lnk FILE: the target and the working folder of a shell link, one a line.
+# lnk FILE: the target and the working folder of a shell link, one a line; then a line for each
+# of arguments and the "run as administrator" flag, which the shortcuts must not have: the
+# program's manifest alone asks Windows for those rights.
 lnk() {
   python3 - "$1" <<'EOF'
 import struct, sys
@@ -170,6 +172,8 @@ for bit, name in ((0x04, 'name'), (0x08, 'relative'), (0x10, 'workdir'), (0x20, 
         pos += 2 + n * width
 print(target)
 print(strings.get('workdir', ''))
+if strings.get('args'): print('arguments: ' + strings['args'])
+if flags & 0x2000: print('flag RunAsUser: run as administrator')
 EOF
 }
 # shortcuts NAME=TARGET...: the Start menu folder holds exactly these links, each with its
