@@ -114,5 +114,6 @@
 #define IDS_VERIFY_NOT_STARTED  111
 #define IDS_MAP_WRITE_FAILED    112   /* count, map path */
 #define IDS_REPORT_WRITE_FAILED 113   /* report path */
+#define IDS_RETRY_MISMATCH      114
 
 #endif

@@ -33,16 +33,17 @@ void diskToDiskMapPath(ArchiveCopy &copy)
                   now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
 }
 
+/* The result of the last write counts: a map that failed once and was written later is fine. */
 void saveMap(ArchiveCopy &copy)
 {
-    if (copy.mapPath[0] && !writeRescueMap(copy.mapPath, copy.map))
-        copy.mapWriteFailed = true;
+    copy.mapWriteFailed = !copy.mapPath[0] || !writeRescueMap(copy.mapPath, copy.map);
 }
 
-/* Whether this copy keeps a map on disk now. */
-bool keepsMap(const ArchiveCopy &copy)
+/* Whether this copy keeps a map on disk now: Disk to file always, beside its image; Disk to
+   disk once a sector was unreadable. */
+bool wantsMap(const ArchiveCopy &copy)
 {
-    if (!copy.reader.rescue || !copy.mapPath[0])
+    if (!copy.reader.rescue)
         return false;
     return copy.mode == TransferMode::DiskToFile || !copy.reader.unreadable.empty();
 }
@@ -92,7 +93,7 @@ void writeReport(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end, DWORD copy
     report.bufferBytes = copy.bufferBytes;
     report.milliseconds = copyTicks;
     report.unreadableSectors = sectorsIn(copy.reader.unreadable);
-    report.mapPath = copy.mapPath[0] && !copy.mapWriteFailed ? copy.mapPath : nullptr;
+    report.mapPath = copy.reader.rescue && !copy.mapWriteFailed ? copy.mapPath : nullptr;
     report.verifyText = verifyText;
     if (!reportPathForImage(appState.imagePath, reportPath, sizeof reportPath) ||
         !writeImageReport(reportPath, report)) {
@@ -125,10 +126,15 @@ void startArchiveCopy(ArchiveCopy &copy, TransferMode mode, HWND owner, SendASPI
     copy.mapPath[0] = '\0';
     copy.mapWriteFailed = false;
     if (copy.reader.rescue) {
-        if (mode == TransferMode::DiskToFile)
-            mapPathForImage(appState.imagePath, copy.mapPath, sizeof copy.mapPath);
-        else
+        if (mode == TransferMode::DiskToFile) {
+            if (!mapPathForImage(appState.imagePath, copy.mapPath, sizeof copy.mapPath))
+                copy.mapPath[0] = '\0';
+            /* At once, before the first sector: whatever ends the copy (a SCSI failure ends the
+               program), no older map describes the new image. */
+            saveMap(copy);
+        } else {
             diskToDiskMapPath(copy);
+        }
     }
     copy.startTicks = GetTickCount();
 }
@@ -136,7 +142,7 @@ void startArchiveCopy(ArchiveCopy &copy, TransferMode mode, HWND owner, SendASPI
 void noteSectorsDone(ArchiveCopy &copy, int32_t sectorsDone)
 {
     copy.map.triedSectors = sectorsDone;
-    if (copy.reader.rescuedLastChunk && keepsMap(copy)) {
+    if (copy.reader.rescuedLastChunk && wantsMap(copy)) {
         copy.map.unreadable = copy.reader.unreadable;
         saveMap(copy);
     }
@@ -149,10 +155,9 @@ void finishArchiveCopy(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end)
     char format[kTextSize], text[kTextSize];
     copy.map.triedSectors = sectorsDone;
     copy.map.unreadable = copy.reader.unreadable;
-    if (keepsMap(copy))
+    const bool mapped = wantsMap(copy);
+    if (mapped)
         saveMap(copy);
-    else if (copy.mode == TransferMode::DiskToDisk)
-        copy.mapPath[0] = '\0';
 
     VerifyResult verify = {};
     bool verified = options.verify && end == CopyEnd::Completed && copy.transferSectors > 0;
@@ -165,7 +170,7 @@ void finishArchiveCopy(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end)
         writeReport(copy, sectorsDone, end, copyTicks, verified ? verifyText : nullptr);
 
     uint32_t unreadable = sectorsIn(copy.reader.unreadable);
-    if (copy.mapWriteFailed) {
+    if (mapped && copy.mapWriteFailed) {
         std::snprintf(text, sizeof text, loadText(IDS_MAP_WRITE_FAILED, format, sizeof format), int(unreadable),
                       copy.mapPath);
         showMessage(copy.owner, text, "Error", MB_ICONERROR);

@@ -37,7 +37,7 @@ struct ArchiveCopy {
     SourceReader reader;         /* Disk to file, Disk to disk */
     ImageSink sink;              /* Disk to file */
     RescueMap map;
-    char mapPath[kPathBufferSize + 64];   /* empty: no map for this copy */
+    char mapPath[kMapPathSize];   /* empty: no map for this copy */
     bool mapWriteFailed;
     DWORD startTicks;
 };

@@ -13,6 +13,10 @@ DeviceIdentity identifyDevice(int adapter, int target)
     /* The label is "n: " and the INQUIRY text from index 3 (see the bus scan). */
     size_t length = strnlen(record.label + 3, sizeof record.label - 3);
     std::memcpy(device.inquiry, record.label + 3, length < 28 ? length : 28);
+    /* Written into text files and compared with them: no control bytes, no quotes. */
+    for (char &c : device.inquiry)
+        if (c && (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == 0x7F))
+            c = '?';
     device.deviceType = record.deviceType;
     device.removable = record.removable;
     device.sectorSize = record.sectorSize;

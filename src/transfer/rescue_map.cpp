@@ -2,6 +2,7 @@
 #include "rescue_map.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <windows.h>
@@ -70,7 +71,12 @@ bool mapPathForImage(const char *imagePath, char *mapPath, size_t size)
 
 int writeRescueMap(const char *path, const RescueMap &map)
 {
-    FILE *file = std::fopen(path, "wb");
+    /* Written beside the map, then put in its place: a write that fails half way (a full disk)
+       leaves the previous map as it was instead of a cut one. */
+    char temporary[kMapPathSize + 8];
+    if (std::snprintf(temporary, sizeof temporary, "%s.new", path) >= int(sizeof temporary))
+        return 0;
+    FILE *file = std::fopen(temporary, "wb");
     if (!file)
         return 0;
     char now[32];
@@ -104,7 +110,11 @@ int writeRescueMap(const char *path, const RescueMap &map)
     writeBlock(file, at, tried - at, d.sectorSize, '+');
     writeBlock(file, tried, uint64_t(map.sectors) - tried, d.sectorSize, '?');
     bool written = !std::ferror(file);
-    return std::fclose(file) == 0 && written ? 1 : 0;
+    written = std::fclose(file) == 0 && written;
+    if (written && MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 1;
+    DeleteFileA(temporary);
+    return 0;
 }
 
 int readRescueMap(const char *path, RescueMap &map)
@@ -127,7 +137,7 @@ int readRescueMap(const char *path, RescueMap &map)
                 device = readDeviceLine(line + sizeof kDeviceLine - 1, d);
             else if (std::sscanf(line, "# Geometry: %d sectors of %d bytes; this copy: sectors 0 to %d",
                                  &d.sectorCount, &d.sectorSize, &lastSector) == 3)
-                geometry = d.sectorSize > 0 && lastSector >= 0;
+                geometry = d.sectorSize > 0 && lastSector >= 0 && lastSector < INT32_MAX;
             continue;
         }
         if (line[0] == '\n' || line[0] == '\r')

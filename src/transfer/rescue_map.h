@@ -13,6 +13,9 @@
 #include "device_identity.h"
 #include "sector_runs.h"
 
+/* Room for a map's path: an image path and ".map", or a Disk to disk map's name. */
+constexpr int kMapPathSize = 260 + 64;
+
 struct RescueMap {
     DeviceIdentity device;
     int32_t sectors;          /* sectors of the copy, from sector 0 */

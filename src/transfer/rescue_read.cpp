@@ -10,13 +10,19 @@ namespace {
 /* Messages handled between two requests of a rescue at the most, so that a stream of them
    cannot hold the rescue up. */
 constexpr int kMessagesBetweenRequests = 32;
+constexpr uint8_t kHostDataOverrunUnderrun = 0x12;   /* SRB_HaStat */
+constexpr uint8_t kSenseUnitAttention = 0x06;
+constexpr uint8_t kAscResetOccurred = 0x29;          /* power on, reset or bus device reset */
 }  // namespace
 
 ReadFailure classifyReadFailure(const RequestOutcome &outcome)
 {
-    /* Only a check condition reported by the target says something about the medium; a host
-       adapter error (selection timeout, bus reset) or another ASPI status does not. */
-    if (outcome.status != SS_ERR || outcome.hostStatus != 0)
+    /* Only a check condition reported by the target, with its sense data, says something about
+       the medium. A host adapter error (selection timeout, bus reset, parity) does not; a data
+       underrun is what some ASPI layers add to a read that stopped at a bad block. */
+    if (outcome.status != SS_ERR || outcome.targetStatus != kScsiCheckCondition)
+        return ReadFailure::Fatal;
+    if (outcome.hostStatus != 0 && outcome.hostStatus != kHostDataOverrunUnderrun)
         return ReadFailure::Fatal;
     switch (outcome.senseKey) {
     case kSenseMediumError:
@@ -26,7 +32,11 @@ ReadFailure classifyReadFailure(const RequestOutcome &outcome)
         return ReadFailure::Recovered;
     case kSenseAbortedCommand:
         return ReadFailure::Aborted;
-    default:   /* NOT READY, ILLEGAL REQUEST, UNIT ATTENTION (a medium change), DATA PROTECT, ... */
+    case kSenseUnitAttention:
+        /* An old drive often resets itself after a hard read error; the next command then
+           reports the reset (ASC 29h) once. A medium change (28h) is another disk: fatal. */
+        return outcome.asc == kAscResetOccurred ? ReadFailure::Aborted : ReadFailure::Fatal;
+    default:   /* NOT READY, ILLEGAL REQUEST, DATA PROTECT, ... */
         return ReadFailure::Fatal;
     }
 }
@@ -76,8 +86,8 @@ int readSectorWithTries(SourceReader &reader, uint32_t lba, uint8_t *buffer)
             reportScsiFailure(reader.owner, lastStatus);
         }
     }
-    /* A sector that only ever got ABORTED COMMAND says nothing about the medium: a fault of the
-       bus or the drive that would turn every later sector into zeros. */
+    /* A sector that only ever got ABORTED COMMAND (or resets) says nothing about the medium: a
+       fault of the bus or the drive that would turn every later sector into zeros. */
     if (!mediumFailed)
         reportScsiFailure(reader.owner, lastStatus);
     return 0;

@@ -3,8 +3,8 @@
  * ends the program after its report, as every failed transfer request does.
  *
  * With "skip unreadable sectors" on, a chunk that the medium or the drive fails to give
- * (MEDIUM ERROR, HARDWARE ERROR, or an ABORTED COMMAND or RECOVERED ERROR that leaves the
- * chunk in doubt) is read again sector by sector, each sector tried up to kSectorTries times.
+ * (MEDIUM ERROR, HARDWARE ERROR, or an ABORTED COMMAND, RECOVERED ERROR or reset that leaves
+ * the chunk in doubt) is read again sector by sector, each sector tried up to kSectorTries times.
  * A sector that stays unreadable is filled with zeros and added to the reader's list; the copy
  * goes on. Every other failure (no device, selection timeout, not ready, illegal request, a
  * command the target keeps aborting) still ends the program. Between any two requests of a
@@ -25,7 +25,8 @@ enum class ReadFailure {
     Fatal,          /* not the medium: the copy cannot go on */
     Unreadable,     /* the medium or the drive could not give the data (MEDIUM/HARDWARE ERROR) */
     Recovered,      /* the drive recovered the data (RECOVERED ERROR): good for a single sector */
-    Aborted,        /* the target aborted the command (ABORTED COMMAND): worth trying again */
+    Aborted,        /* the target aborted the command (ABORTED COMMAND), or reports that it was
+                       reset: worth trying again, but not a bad sector by itself */
 };
 
 ReadFailure classifyReadFailure(const RequestOutcome &outcome);

@@ -28,35 +28,45 @@ struct BackReader {
     bool forceUnitAccess;
 };
 
+uint8_t sendRead(BackReader &reader, uint32_t lba, uint32_t count, uint8_t *buffer, bool forceUnitAccess,
+                 RequestOutcome &outcome)
+{
+    SRB_ExecSCSICmd request;
+    buildTransferRequest(request, TransferDirection::Read, reader.device.adapter, reader.device.target, lba,
+                         uint16_t(count), buffer, count * uint32_t(reader.sectorSize));
+    if (forceUnitAccess)
+        request.CDBByte[1] |= kForceUnitAccess;
+    uint8_t status = sendAndWait(reader.sendCommand, &request);
+    outcome = RequestOutcome{status, request.SRB_HaStat, request.SRB_TargStat, 0, 0, 0};
+    if (status == SS_ERR)
+        readSenseData(request.SenseArea, kSenseLength, outcome);
+    return status;
+}
+
 uint8_t readFromMedium(BackReader &reader, uint32_t lba, uint32_t count, uint8_t *buffer, RequestOutcome &outcome)
 {
-    for (;;) {
-        SRB_ExecSCSICmd request;
-        buildTransferRequest(request, TransferDirection::Read, reader.device.adapter, reader.device.target, lba,
-                             uint16_t(count), buffer, count * uint32_t(reader.sectorSize));
-        if (reader.forceUnitAccess)
-            request.CDBByte[1] |= kForceUnitAccess;
-        uint8_t status = sendAndWait(reader.sendCommand, &request);
-        outcome = RequestOutcome{status, request.SRB_HaStat, request.SRB_TargStat, 0, 0, 0};
-        if (status == SS_ERR)
-            readSenseData(request.SenseArea, kSenseLength, outcome);
-        /* An older drive that does not know the FUA bit refuses the CDB: read as it can. */
-        if (reader.forceUnitAccess && status == SS_ERR && outcome.senseKey == kSenseIllegalRequest &&
-            outcome.asc == 0x24) {
+    uint8_t status = sendRead(reader, lba, count, buffer, reader.forceUnitAccess, outcome);
+    /* A drive older than the FUA bit refuses the CDB (ILLEGAL REQUEST; a SCSI-1 drive may give
+       no sense key at all): when the same read without it works, the pass reads without it. */
+    if (reader.forceUnitAccess && status == SS_ERR &&
+        (outcome.senseKey == kSenseIllegalRequest || outcome.senseKey == 0)) {
+        status = sendRead(reader, lba, count, buffer, false, outcome);
+        if (status == SS_COMP)
             reader.forceUnitAccess = false;
-            continue;
-        }
-        return status;
     }
+    return status;
 }
+
+/* How a read for the comparison ended. */
+enum class ReadEnd { Read, Stopped, Failed };
 
 /*
  * Reads count sectors at lba into buffer; readable[i] says whether sector i arrived. Sectors
- * listed in skip are not asked for. Returns SS_COMP, or the status of a failure that is not
- * the medium's (failedSector then says where), or SS_ABORTED when ABORT came in between.
+ * listed in skip are not asked for. Stopped: ABORT came in between. Failed: a failure that is
+ * not the medium's, whose status and sector go into result.
  */
-uint8_t readForComparison(BackReader &reader, uint32_t lba, int32_t count, uint8_t *buffer, std::vector<char> &readable,
-                          const SectorRuns *skip, int32_t &failedSector)
+ReadEnd readForComparison(BackReader &reader, uint32_t lba, int32_t count, uint8_t *buffer, std::vector<char> &readable,
+                          const SectorRuns *skip, VerifyResult &result)
 {
     RequestOutcome outcome;
     std::fill(readable.begin(), readable.begin() + count, 1);
@@ -64,10 +74,11 @@ uint8_t readForComparison(BackReader &reader, uint32_t lba, int32_t count, uint8
     if (!anySkipped) {
         uint8_t status = readFromMedium(reader, lba, uint32_t(count), buffer, outcome);
         if (status == SS_COMP)
-            return SS_COMP;
+            return ReadEnd::Read;
         if (classifyReadFailure(outcome) == ReadFailure::Fatal) {
-            failedSector = int32_t(lba);
-            return status;
+            result.failedSector = int32_t(lba);
+            result.failedStatus = status;
+            return ReadEnd::Failed;
         }
     }
     /* Sector by sector: around the sectors the copy could not read, or to find the bad ones. */
@@ -78,18 +89,19 @@ uint8_t readForComparison(BackReader &reader, uint32_t lba, int32_t count, uint8
             continue;
         }
         if (abortBetweenRequests())
-            return SS_ABORTED;
+            return ReadEnd::Stopped;
         uint8_t status = readFromMedium(reader, sector, 1, buffer + size_t(i) * uint32_t(reader.sectorSize), outcome);
         if (status == SS_COMP)
             continue;
         ReadFailure failure = classifyReadFailure(outcome);
         if (failure == ReadFailure::Fatal) {
-            failedSector = int32_t(sector);
-            return status;
+            result.failedSector = int32_t(sector);
+            result.failedStatus = status;
+            return ReadEnd::Failed;
         }
         readable[size_t(i)] = failure == ReadFailure::Recovered ? 1 : 0;
     }
-    return SS_COMP;
+    return ReadEnd::Read;
 }
 
 void compareChunk(VerifyResult &result, const VerifyJob &job, uint32_t lba, int32_t count, const uint8_t *back,
@@ -163,24 +175,21 @@ VerifyResult runVerifyPass(const VerifyJob &job)
             int32_t chunkSectors = nextChunkSectors(perBuffer, sectorsDone, job.sectors);
             size_t chunkBytes = size_t(chunkSectors) * size_t(job.sectorSize);
             uint32_t lba = uint32_t(sectorsDone);
-            uint8_t status;
+            ReadEnd read = ReadEnd::Read;
             if (file) {
                 std::fill(referenceReadable.begin(), referenceReadable.end(), 1);
                 if (std::fread(reference, 1, chunkBytes, file) != chunkBytes) {
                     result.end = VerifyEnd::FileFailed;
                     break;
                 }
-            } else if ((status = readForComparison(sourceReader, lba, chunkSectors, reference, referenceReadable,
-                                                   job.unreadable, result.failedSector)) != SS_COMP) {
-                result.end = status == SS_ABORTED ? VerifyEnd::Aborted : VerifyEnd::ReadFailed;
-                result.failedStatus = status;
-                break;
+            } else {
+                read = readForComparison(sourceReader, lba, chunkSectors, reference, referenceReadable, job.unreadable,
+                                         result);
             }
-            status = readForComparison(backReader, lba, chunkSectors, back, backReadable, job.unreadable,
-                                       result.failedSector);
-            if (status != SS_COMP) {
-                result.end = status == SS_ABORTED ? VerifyEnd::Aborted : VerifyEnd::ReadFailed;
-                result.failedStatus = status;
+            if (read == ReadEnd::Read)
+                read = readForComparison(backReader, lba, chunkSectors, back, backReadable, job.unreadable, result);
+            if (read != ReadEnd::Read) {
+                result.end = read == ReadEnd::Stopped ? VerifyEnd::Aborted : VerifyEnd::ReadFailed;
                 break;
             }
             compareChunk(result, job, lba, chunkSectors, back, reference, backReadable, referenceReadable);

@@ -194,9 +194,9 @@ TEST(StringResource, ArchivingTextsTakeTheSameArgumentsInBothLanguages)
     };
     const char *const expected[] = {
         "%d %s ", "%d ", "%d %d %s ", "%d %d %d %s ", "%5.1f %d %d ", "%d ", "%d %d %d ", "%d ", "%d %d ",
-        "%d %02X ", "", "", "%d %s ", "%s ",
+        "%d %02X ", "", "", "%d %s ", "%s ", "",
     };
-    for (UINT id = 100; id <= 113; ++id) {
+    for (UINT id = 100; id <= 114; ++id) {
         SCOPED_TRACE("string " + std::to_string(id));
         auto english = findString(id, kLanguageEnglish);
         auto french = findString(id, kLanguageFrench);
