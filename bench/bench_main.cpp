@@ -10,6 +10,7 @@
 #include "bus_scan.h"
 #include "bus_timing.h"
 #include "chunk_steps.h"
+#include "interleaved_requests.h"
 #include "raw_copy.h"
 #include "transfers.h"
 #include <algorithm>
@@ -255,6 +256,9 @@ int main(int argc, char **argv)
         std::printf("  READ(10) %2d KB via the bus %8.2f, ReadFile of the same bytes %8.2f, bus share %5.1f%%\n",
                     kBufferKiB[s], costs.readViaBus[s] * 1e6, costs.readDirect[s] * 1e6,
                     100 * (costs.readViaBus[s] - costs.readDirect[s]) / costs.readViaBus[s]);
+
+    if (!printInterleavedRequests(folder))
+        return 1;
 
     std::printf("\nFull bus scan: 4 adapters x 16 targets, a disk at each of the 60 targets (ms)\n");
     struct {

@@ -24,14 +24,14 @@ cd "$KESTROVA_PROGRAM_BIN"
 if [ -z "${DISPLAY:-}" ]; then
   # No display: Kestrova runs on a virtual display of its own and is driven, keys and clicks,
   # through a short backup of the demo disk; the image is checked against the disk, the screen
-  # saved, and what was done is printed with the places of the files (tests/e2e/demo_backup.py).
+  # saved, and what was done is printed with the places of the files (tools/journeys/demo_backup.py).
   # The first start creates the demo images (a few hundred MB, sparse where they can be).
   ini=$demo_ini
   case "$VBUS_CONFIG" in
     [Zz]:*) ini=$(printf '%s' "${VBUS_CONFIG#?:}" | tr '\\' '/') ;;
   esac
   export PYTHONDONTWRITEBYTECODE=1
-  exec "$here/wine-session.sh" python3 "$KESTROVA_ROOT/tests/e2e/demo_backup.py" "$ini" \
+  exec "$here/wine-session.sh" python3 "$KESTROVA_ROOT/tools/journeys/demo_backup.py" "$ini" \
     "$KESTROVA_RUN_BUILD/demo-run"
 fi
 exec "$here/winerun.sh" "$exe"

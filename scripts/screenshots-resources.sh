@@ -22,7 +22,7 @@ if [ -z "${KESTROVA_WINE_SESSION:-}" ]; then
   exec "$here/wine-session.sh" "$0" "$@"
 fi
 
-viewer="$KESTROVA_RUN_BUILD/tests/resources_viewer.exe"
+viewer="$KESTROVA_RUN_BUILD/bin/tools/resources_viewer.exe"
 
 out="$KESTROVA_ROOT/docs/screenshots"
 mkdir -p "$out"

@@ -12,4 +12,4 @@ cmake --build "$KESTROVA_RUN_BUILD" --target kestrova wnaspi32 winspy fake_reade
 # Where 32-bit code runs, the journeys show the program that ships.
 cmake --build "$KESTROVA_RELEASE_BUILD" --target kestrova >/dev/null
 export PYTHONDONTWRITEBYTECODE=1
-"$here/wine-session.sh" python3 "$KESTROVA_ROOT/tests/e2e/screenshots.py" "$out"
+"$here/wine-session.sh" python3 "$KESTROVA_ROOT/tools/journeys/screenshots.py" "$out"

@@ -18,7 +18,7 @@ if [ -n "$summary" ]; then
   nskipped=0
   [ -n "$skipped" ] && nskipped=$(($(tr -cd , <<<"$skipped" | wc -c) + 1))
   counts="$((total - failed - nskipped))/$total"
-  [ -n "$skipped" ] && counts="$counts, skipped: $skipped"
+  [ -n "$skipped" ] && counts="$counts; NOT RUN: $skipped"
 else
   counts="no result"
 fi

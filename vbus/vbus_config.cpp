@@ -583,6 +583,12 @@ struct Parser {
                 return false;
             }
             d.hasCapacityReply = true;
+        } else if (key == "inquiry_length") {
+            if (!parseNumber(value, 36, n) || n < 5) {
+                why = "inquiry_length must be a number from 5 to 36";
+                return false;
+            }
+            d.inquiryLength = uint32_t(n);
         } else if (key == "dev_type_status") {
             if (!parseStatus(value, d.devTypeStatus) || d.devTypeStatus == 0) {
                 why = "dev_type_status must be a status code in hexadecimal other than 00, such as 01 or 04";

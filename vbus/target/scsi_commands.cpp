@@ -42,9 +42,13 @@ TargetResult inquiry(const ScsiTarget &t, const TargetCommand &c)
     reply[1] = t.removable ? 0x80 : 0x00;
     reply[2] = 0x02;       /* SCSI-2 */
     reply[3] = 0x02;       /* response data format */
-    reply[4] = kInquiryLength - 5;
+    /* A device with less than the 36 bytes of standard data (SCSI-1 and CCS devices) says how
+       much follows byte 4 and sends no more than that, whatever the allocation length allows
+       (SCSI-2, 8.2.5.1). */
+    const uint32_t length = std::min(t.inquiryLength, kInquiryLength);
+    reply[4] = uint8_t(length - 5);
     memcpy(reply + 8, t.inquiryText, sizeof t.inquiryText);
-    uint32_t n = std::min<uint32_t>({kInquiryLength, c.length, cdb[4]});
+    uint32_t n = std::min<uint32_t>({length, c.length, cdb[4]});
     memcpy(c.data, reply, n);
     return good(n);
 }

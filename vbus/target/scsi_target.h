@@ -58,6 +58,7 @@ struct ScsiTarget {
     uint8_t type = 0;
     bool removable = false;
     uint8_t inquiryText[28];      /* vendor 8, product 16, revision 4, blank padded */
+    uint32_t inquiryLength = 36;  /* bytes of INQUIRY data the device has (5 to 36) */
     uint32_t sectorSize = 512;
     uint64_t sectors = 0;
     bool sectorsGiven = false;    /* else the size comes from the image */

@@ -7,6 +7,7 @@
 #include "main_form.h"
 #include "message_box_watch.h"
 #include "resource_ids.h"
+#include "startup.h"
 
 namespace {
 
@@ -19,30 +20,37 @@ struct SizeCase {
     int32_t after;           /* transferSectors afterwards */
     const char *shown;       /* the field's text afterwards */
     bool box;                /* "Sel. All Sectors" afterwards */
+    const char *megabytes;   /* the label afterwards (512-byte sectors) */
 };
 
 const SizeCase kSizeCases[] = {
-    {"within the source", TransferMode::DiskToFile, 2000, 1000, 0, "1500", 1500, "1500", false},
-    {"whole source", TransferMode::DiskToFile, 2000, 1000, 0, "2000", 2000, "2000", true},
-    {"beyond the source", TransferMode::DiskToFile, 2000, 1000, 0, "5000", 2000, "2000", true},
-    {"FileToDisk measures the target", TransferMode::FileToDisk, 2000, 1000, 0, "1500", 1000, "1000", true},
-    {"FileToDisk ignores the source", TransferMode::FileToDisk, 500, 1000, 0, "800", 800, "800", false},
-    {"DiskToDisk bounded by the smaller target", TransferMode::DiskToDisk, 2000, 1000, 0, "1500", 1000, "1000", false},
-    {"DiskToDisk beyond both", TransferMode::DiskToDisk, 2000, 1000, 0, "5000", 1000, "1000", false},
-    {"DiskToDisk same counts", TransferMode::DiskToDisk, 1000, 1000, 0, "5000", 1000, "1000", true},
-    {"DiskToDisk smaller source", TransferMode::DiskToDisk, 1000, 2000, 0, "1500", 1000, "1000", true},
-    {"zero", TransferMode::DiskToFile, 2000, 1000, 700, "0", 0, "0", false},
-    {"emptied field keeps the size", TransferMode::DiskToFile, 2000, 1000, 700, "", 700, "", false},
-    {"emptied field, kept size too large", TransferMode::DiskToFile, 2000, 1000, 3000, "", 2000, "2000", true},
-    {"leading blanks", TransferMode::DiskToFile, 2000, 1000, 0, "  42", 42, "  42", false},
-    {"digits then other text", TransferMode::DiskToFile, 2000, 1000, 0, "12abc", 12, "12abc", false},
-    {"no digits", TransferMode::DiskToFile, 2000, 1000, 33, "abc", 33, "abc", false},
-    {"beyond 32 bits", TransferMode::DiskToFile, 125000000, 1000, 0, "9999999999", 125000000, "125000000", true},
+    {"within the source", TransferMode::DiskToFile, 2000, 1000, 0, "1500", 1500, "1500", false, "  0.7 MBytes"},
+    {"whole source", TransferMode::DiskToFile, 2000, 1000, 0, "2000", 2000, "2000", true, "  1.0 MBytes"},
+    {"beyond the source", TransferMode::DiskToFile, 2000, 1000, 0, "5000", 2000, "2000", true, "  1.0 MBytes"},
+    {"FileToDisk measures the target", TransferMode::FileToDisk, 2000, 1000, 0, "1500", 1000, "1000",
+     true, "  0.5 MBytes"},
+    {"FileToDisk ignores the source", TransferMode::FileToDisk, 500, 1000, 0, "800", 800, "800",
+     false, "  0.4 MBytes"},
+    {"DiskToDisk bounded by the smaller target", TransferMode::DiskToDisk, 2000, 1000, 0, "1500", 1000, "1000",
+     false, "  0.5 MBytes"},
+    {"DiskToDisk beyond both", TransferMode::DiskToDisk, 2000, 1000, 0, "5000", 1000, "1000", false, "  0.5 MBytes"},
+    {"DiskToDisk same counts", TransferMode::DiskToDisk, 1000, 1000, 0, "5000", 1000, "1000", true, "  0.5 MBytes"},
+    {"DiskToDisk smaller source", TransferMode::DiskToDisk, 1000, 2000, 0, "1500", 1000, "1000",
+     true, "  0.5 MBytes"},
+    {"zero", TransferMode::DiskToFile, 2000, 1000, 700, "0", 0, "0", false, "  0.0 MBytes"},
+    {"emptied field keeps the size", TransferMode::DiskToFile, 2000, 1000, 700, "", 700, "", false, "  0.3 MBytes"},
+    {"emptied field, kept size too large", TransferMode::DiskToFile, 2000, 1000, 3000, "", 2000, "2000",
+     true, "  1.0 MBytes"},
+    {"leading blanks", TransferMode::DiskToFile, 2000, 1000, 0, "  42", 42, "  42", false, "  0.0 MBytes"},
+    {"digits then other text", TransferMode::DiskToFile, 2000, 1000, 0, "12abc", 12, "12abc", false, "  0.0 MBytes"},
+    {"no digits", TransferMode::DiskToFile, 2000, 1000, 33, "abc", 33, "abc", false, "  0.0 MBytes"},
+    {"beyond 32 bits", TransferMode::DiskToFile, 125000000, 1000, 0, "9999999999", 125000000, "125000000",
+     true, "61035.2 MBytes"},
     {"beyond 32 bits, largest device", TransferMode::DiskToFile, 2147483647, 1000, 0, "9999999999", 2147483647,
-     "2147483647", true},
+     "2147483647", true, "1048576.0 MBytes"},
     {"just beyond 32 bits", TransferMode::DiskToFile, 2147483647, 1000, 0, "2147483648", 2147483647, "2147483647",
-     true},
-    {"pasted sign", TransferMode::DiskToFile, 2000, 1000, 10, "-5", 0, "0", false},
+     true, "1048576.0 MBytes"},
+    {"pasted sign", TransferMode::DiskToFile, 2000, 1000, 10, "-5", 0, "0", false, "  0.0 MBytes"},
 };
 
 /* What the commands may change in the shared state. */
@@ -85,11 +93,7 @@ TEST_F(MainFormTest, SizeFieldIsReValidatedOnEveryChange)
         EXPECT_EQ(text(IDC_MAIN_SIZE), size.shown);
         EXPECT_EQ(checked(IDC_MAIN_SELECT_ALL), size.box);
         EXPECT_EQ(paints, 0) << "a change of the size requests no refresh";
-
-        const int32_t referenceSize = 512;
-        char megabytes[32];
-        std::snprintf(megabytes, sizeof megabytes, "%5.1f MBytes", size.after / 1048576.0 * referenceSize);
-        EXPECT_EQ(text(IDC_MAIN_MEGABYTES), megabytes);
+        EXPECT_EQ(text(IDC_MAIN_MEGABYTES), size.megabytes);
     }
 }
 
@@ -293,16 +297,28 @@ TEST_F(MainFormTest, PathFieldCopiesIntoImagePathWithoutRefresh)
     EXPECT_EQ(std::strlen(appState.imagePath), static_cast<size_t>(kPathBufferSize - 1));
 }
 
-TEST_F(MainFormTest, QuitSendsTheShutdownWithoutDestroyingTheForm)
+/* The form's own procedure behind Quit: the real shutdown runs, and the form stays. */
+TEST_F(MainFormTest, QuitRunsTheShutdownWithoutDestroyingTheForm)
 {
+    ASSERT_EQ(GetModuleHandleA("wnaspi32.dll"), nullptr);
+    SetWindowLongPtrA(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MainFormProc));
     struct QuitRow {
         int id, code;
     };
     const QuitRow rows[] = {{IDC_MAIN_QUIT, BN_CLICKED}, {IDM_QUIT, 0}, {IDM_QUIT, 1}};
-    int expected = 0;
     for (const QuitRow &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.id << " code " << row.code);
+        ASSERT_EQ(takeTextBuffers(), 1);
+        appState.aspiLibrary = LoadLibraryA("wnaspi32.dll");
+        ASSERT_NE(appState.aspiLibrary, nullptr);
+
         command(row.id, row.code);
-        EXPECT_EQ(destroys, ++expected) << row.id << " code " << row.code;
+        EXPECT_FALSE(textBuffersHeld()) << "the text buffers were not released";
+        EXPECT_EQ(appState.aspiLibrary, nullptr);
+        EXPECT_EQ(GetModuleHandleA("wnaspi32.dll"), nullptr) << "the ASPI library was not released";
+        MSG quit = {};
+        EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "no quit request";
+        EXPECT_EQ(quit.wParam, 0u);
         EXPECT_TRUE(IsWindow(form));
     }
 }

@@ -1,9 +1,10 @@
 /*
  * Devices that answer oddly: INQUIRY texts with control and non-ASCII bytes, without a NUL or
- * all NULs, READ CAPACITY replies of 0 and 0xFFFFFFFF, sector sizes of 0, 1, 4096 and 65536,
- * adapter identifiers without a NUL, eight adapters, 0 and 255 targets, an own id of 20. The
- * scan writes only terminated texts into the table's sixteen entries of four adapters, the
- * information line describes each device, and the transfers move whole sectors of each size.
+ * all NULs, a short INQUIRY reply, READ CAPACITY replies of 0 and 0xFFFFFFFF, sector sizes of 0,
+ * 1, 4096 and 65536, adapter identifiers without a NUL, eight adapters, 0 and 255 targets, an own
+ * id of 20. The scan writes only terminated texts into the table's sixteen entries of four
+ * adapters, the information line describes each device, and the transfers move whole sectors of
+ * each size.
  */
 #include "transfer_bench.h"
 #include "aspi.h"
@@ -92,6 +93,13 @@ sector_size = 65536
 sectors = 6
 image = big.img
 
+; 16 bytes of INQUIRY data after a device with the full 36: its label must not take the rest
+; of the previous reply.
+[device 0:9]
+vendor = "SHORTREP"
+inquiry_length = 16
+sectors = 10
+
 [device 0:15]
 product = "LAST ID"
 sectors = 10
@@ -157,6 +165,7 @@ TEST_F(DeviceReplies, OddRepliesGiveTerminatedEntriesAndUsableCounts)
         {6, "6: VBUS    ONE BYTE SECTORS1.0 ", 5000, 1},
         {7, "7: VBUS    4K SECTORS      1.0 ", 40, 4096},
         {8, "8: VBUS    64K SECTORS     1.0 ", 6, 65536},
+        {9, "9: SHORTREP", 10, 512},
         {15, "15:VBUS    LAST ID         1.0 ", 10, 512},
     };
     for (const Entry &e : entries) {
@@ -169,7 +178,7 @@ TEST_F(DeviceReplies, OddRepliesGiveTerminatedEntriesAndUsableCounts)
         triedReplies++;
     }
     /* The adapter's own id of 20 writes no entry: the other ids are "none". */
-    for (int t : {9, 10, 11, 12, 13, 14})
+    for (int t : {10, 11, 12, 13, 14})
         EXPECT_EQ(std::string(a0.devices[t].label), std::to_string(t) + ": none");
 
     /* Every entry of every adapter in use is terminated, and its information line is made. */

@@ -98,9 +98,12 @@ TEST_F(RoundTrip, RandomGeometriesThroughFileAndDisks)
         chunksTotal += (transfer + perChunk - 1) / perChunk;
 
         EXPECT_EQ(readWholeFile(pathOf("a" + tag + ".img")), source) << "the source is only read";
-        for (const CapturedBox &box : boxes.boxes())
-            EXPECT_EQ(box.text, "File is bigger than device.") << describe(box);
-        EXPECT_LE(boxes.boxes().size(), 1u);
+        /* One question exactly when the image carries alignment bytes beyond the T sectors. */
+        const size_t questions = moved % 2048 ? 1 : 0;
+        ASSERT_EQ(boxes.boxes().size(), questions);
+        if (questions) {
+            EXPECT_EQ(boxes.boxes()[0].text, "File is bigger than device.") << describe(boxes.boxes()[0]);
+        }
         if (HasFailure())
             break;
     }

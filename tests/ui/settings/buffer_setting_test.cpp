@@ -301,6 +301,21 @@ TEST_F(BufferSettingTest, CancelChangesNothing)
     EXPECT_EQ(storedSettingText(kEnglishValueName), "100");
 }
 
+/* A list left without a selection: OK closes the dialog and keeps the size and the stored value. */
+TEST_F(BufferSettingTest, OkWithoutASelectionKeepsTheSize)
+{
+    storeSettingText(kEnglishValueName, "32");
+    restoreBufferSize();
+    openBufferDialog();
+    HWND dialog = appState.bufferDialog;
+    select(dialog, -1);
+    ASSERT_EQ(selection(dialog), CB_ERR);
+    press(dialog, IDC_OK);
+    EXPECT_FALSE(IsWindow(dialog) && IsWindowVisible(dialog));
+    EXPECT_EQ(appState.bufferBlocks, 64);
+    EXPECT_EQ(storedSettingText(kEnglishValueName), "32");
+}
+
 TEST_F(BufferSettingTest, OtherNotificationsOfOkAndCancelDoNothing)
 {
     appState.bufferBlocks = 32;

@@ -240,14 +240,43 @@ TEST_F(HelpLaunchTest, HelpTwiceStartsTwoReaders)
     EXPECT_EQ(awaitRecords(2).size(), 2u);
 }
 
+/* Neither the current folder nor PATH holds a reader; the program's own folder, where a
+   process start by name would also look, does, and must not be used. */
 TEST_F(HelpLaunchTest, NoReaderShowsNothingAndGivesTheFocusBack)
 {
     SetEnvironmentVariableA("PATH", freshFolder("nothing here").c_str());
+    placeExeReader(folderOfThisProgram());
     SetFocus(nullptr);
     launchHelp(form);
     EXPECT_EQ(GetFocus(), form);
-    pumpUntil([] { return false; }, 300);
-    EXPECT_TRUE(recordsIn(records).empty());
+    pumpUntil([] { return false; }, 1000);
+    DeleteFileA((folderOfThisProgram() + "\\acroread.exe").c_str());
+    EXPECT_TRUE(recordsIn(records).empty()) << "a reader outside the current folder and PATH was started";
+}
+
+TEST_F(HelpLaunchTest, BatReaderStartsWithoutComSpec)
+{
+    placeBatReader(current);
+    char comSpec[MAX_PATH] = "";
+    const bool hadComSpec = GetEnvironmentVariableA("ComSpec", comSpec, sizeof comSpec) > 0;
+    SetEnvironmentVariableA("ComSpec", nullptr);
+    launchHelp(form);
+    SetEnvironmentVariableA("ComSpec", hadComSpec ? comSpec : nullptr);
+    std::vector<std::string> found = awaitRecords(1);
+    ASSERT_EQ(found.size(), 1u) << "the command interpreter of the system folder did not run the reader";
+    EXPECT_EQ(linesOf(found[0]), (std::vector<std::string>{"bat", document, "[]"}));
+}
+
+/* Quotes in the document, one after a backslash, reach the reader as they are, in one argument. */
+TEST_F(HelpLaunchTest, DocumentHoldingQuotesArrivesWhole)
+{
+    std::strcpy(document, "C:\\Samples\\\"Quoted\\\" Disks\\Say \"hi\".pdf");
+    placeExeReader(current);
+    launchHelp(form);
+    std::vector<std::string> found = awaitRecords(1);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(linesOf(found[0]),
+              (std::vector<std::string>{"exe", "winhelp", "C:\\Samples\\\"Quoted\\\" Disks\\Say \"hi\".pdf"}));
 }
 
 }  // namespace

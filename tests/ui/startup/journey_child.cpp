@@ -150,6 +150,44 @@ void addJourneySteps(const std::string &journey)
             PostMessageA(appState.mainForm, WM_SYSCOMMAND, SC_CLOSE, 0);
             return true;
         });
+    } else if (journey == "keys-during-transfer") {
+        /* Disk to disk on the bus's disk, one sector per chunk on a bus that completes slowly, so
+           the copy outlasts a few timer ticks. Ctrl+Q and Ctrl+X reach it through the transfer's
+           own pump, which must not act on the accelerators. */
+        static HWND box = nullptr;
+        driver.steps.push_back([] {
+            appState.mode = TransferMode::DiskToDisk;
+            appState.sourceDevice = appState.targetDevice = 1;
+            appState.transferSectors = 400;
+            appState.bufferBlocks = 1;
+            PostMessageA(appState.mainForm, WM_COMMAND, MAKEWPARAM(IDC_MAIN_PROCEED, BN_CLICKED), 0);
+            return true;
+        });
+        driver.steps.push_back([] {
+            if (!appState.progressBox)
+                return false;
+            box = appState.progressBox;
+            SetForegroundWindow(box);
+            sendKey('Q', true);
+            sendKey('X', true);
+            return true;
+        });
+        driver.steps.push_back([] {   /* input comes before the next tick: the keys are handled */
+            report("sameTransferAfterKeys", box && appState.progressBox == box);
+            report("buffersHeldAfterKeys", textBuffersHeld());
+            report("aspiLibraryHeldAfterKeys", appState.aspiLibrary != nullptr);
+            return true;
+        });
+        driver.steps.push_back([] {
+            if (appState.progressBox)
+                return false;
+            report("transferEnded", 1);
+            SetForegroundWindow(appState.mainForm);
+            SetFocus(appState.mainForm);
+            return true;
+        });
+        /* After the transfer the same key ends the program. */
+        addKeyStep('Q', true);
     } else if (journey == "keys") {
         /* Tab, Enter and Escape in the main form. */
         addKeyStep(VK_TAB, false);

@@ -57,6 +57,18 @@ std::string virtualBusConfig()
     return path;
 }
 
+/* The same disk on a bus that completes every request after 2 ms. */
+std::string slowBusConfig()
+{
+    static std::string path;
+    if (path.empty()) {
+        path = temporaryFolder("kestrova-startup-bus") + "\\slow-vbus.ini";
+        writeFile(path, "[bus]\r\ncompletion = async\r\ndelay_ms = 2\r\n[adapter 0]\r\nscsi_id = 7\r\n\r\n"
+                        "[device 0:1]\r\nsize = 1M\r\n");
+    }
+    return path;
+}
+
 std::optional<std::string> storedSetting()
 {
     HKEY key = nullptr;
@@ -133,7 +145,8 @@ std::string pathWithoutVirtualBus()
     return kept;
 }
 
-Journey runJourney(const std::string &name, const std::string &folder = "", bool withAspi = true)
+Journey runJourney(const std::string &name, const std::string &folder = "", bool withAspi = true,
+                   const std::string &busConfig = virtualBusConfig())
 {
     Journey journey;
     std::string reportPath = temporaryFolder("kestrova-startup-report") + "\\" + name + ".txt";
@@ -142,7 +155,7 @@ Journey runJourney(const std::string &name, const std::string &folder = "", bool
     EnvironmentScope environment;
     environment.set("KESTROVA_JOURNEY", name);
     environment.set("KESTROVA_JOURNEY_REPORT", reportPath);
-    environment.set("VBUS_CONFIG", virtualBusConfig());
+    environment.set("VBUS_CONFIG", busConfig);
     if (!withAspi) {
         /* The virtual bus is found along PATH (and only a native library is accepted): without
          * its folder there is no ASPI layer. */
@@ -207,6 +220,17 @@ TEST(Startup, CtrlQAndCtrlXEndTheProgramThroughTheAccelerators)
         SCOPED_TRACE(name);
         expectOrderlyEnd(runJourney(name));
     }
+}
+
+/* The transfer's pump is no message loop of the program: keys and Quit wait until it ends. */
+TEST(Startup, CtrlQAndCtrlXDuringATransferDoNothing)
+{
+    Journey journey = runJourney("keys-during-transfer", "", true, slowBusConfig());
+    expectOrderlyEnd(journey);
+    EXPECT_EQ(journey["sameTransferAfterKeys"], "1") << "the copy did not go on after the keys";
+    EXPECT_EQ(journey["buffersHeldAfterKeys"], "1") << "the text buffers were released during the copy";
+    EXPECT_EQ(journey["aspiLibraryHeldAfterKeys"], "1") << "the ASPI library was released during the copy";
+    EXPECT_EQ(journey["transferEnded"], "1");
 }
 
 TEST(Startup, CloseBoxReleasesTheSameAndEndsWithStatusZero)

@@ -115,6 +115,50 @@ TEST_F(TransferChecks, SectorSizesThatCannotBeCountedAreRefusedBeforeAnythingIsO
     }
 }
 
+/* Without the library, or with one that lacks SendASPI32Command, each direction refuses before it
+   asks about, creates or empties a file. */
+TEST_F(TransferChecks, WithoutAspiEachDirectionRefusesBeforeAnyFileIsTouched)
+{
+    useBus();
+    const HMODULE bus = appState.aspiLibrary;
+    const HMODULE withoutEntry = GetModuleHandleA("kernel32.dll");
+    const Bytes previous = patternBytes(98, 3000);
+    writeWholeFile(pathOf("old.iso"), previous);
+    writeWholeFile(pathOf("in.iso"), patternBytes(3, 16 * 512));
+    struct Case {
+        const char *name;
+        void (*copy)(HWND);
+        HMODULE library;
+        const char *file;
+    };
+    const Case cases[] = {
+        {"disk to file, existing file", copyDiskToFile, nullptr, "old.iso"},
+        {"disk to file, new file", copyDiskToFile, nullptr, "new.iso"},
+        {"disk to file, library without the entry point", copyDiskToFile, withoutEntry, "new.iso"},
+        {"file to disk", copyFileToDisk, nullptr, "in.iso"},
+        {"disk to disk", copyDiskToDisk, withoutEntry, "new.iso"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        MessageBoxWatch boxes;
+        progress() = ProgressRecord();
+        appState.transferSectors = 16;
+        usePath(c.file);
+        appState.aspiLibrary = c.library;
+        c.copy(form());
+        appState.aspiLibrary = bus;
+
+        ASSERT_EQ(boxes.boxes().size(), 1u);
+        expectBox(boxes.boxes()[0], "ERROR", "ASPI for Windows is not loaded. Nothing was transferred.",
+                  MB_ICONERROR, MB_OK);
+        EXPECT_EQ(progress().boxesOpened, 0);
+        EXPECT_TRUE(targetUntouched());
+        EXPECT_TRUE(readWholeFile(pathOf("old.iso")) == previous);
+        EXPECT_FALSE(fileExists(pathOf("new.iso")));
+        EXPECT_EQ(appState.transferSectors, 16);
+    }
+}
+
 TEST_F(TransferChecks, OverwriteQuestionAnsweredNoLeavesTheFileAlone)
 {
     useBus();

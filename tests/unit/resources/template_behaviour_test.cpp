@@ -181,9 +181,14 @@ TEST(LiveTemplates, DropDownListsKeepTheOrderOfTheirItems)
     HWND list = buffer.item(IDC_BUFFER_LIST);
     for (const char *item : {"64", "4", "32", "8"})
         SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
-    char text[8] = "";
-    SendMessageA(list, CB_GETLBTEXT, 1, reinterpret_cast<LPARAM>(text));
-    EXPECT_STREQ(text, "4");
+    /* Sorted, they would read 32, 4, 64, 8. */
+    std::vector<std::string> items;
+    for (int index = 0; index < 4; ++index) {
+        char text[8] = "";
+        SendMessageA(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+        items.push_back(text);
+    }
+    EXPECT_EQ(items, (std::vector<std::string>{"64", "4", "32", "8"}));
     /* a drop-down list: no typing into it */
     EXPECT_EQ(GetWindowLongA(list, GWL_STYLE) & 3, CBS_DROPDOWNLIST);
 }

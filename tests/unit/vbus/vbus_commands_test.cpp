@@ -40,6 +40,10 @@ const char *const kBusConfig =
     "vendor = \"AB\\0CD\"\n"
     "sectors = 16\n"
     "capacity_reply = 00 00 00 FF 00 00 02 00\n"
+    "[device 0:6]\n"
+    "vendor = SHORT\n"
+    "inquiry_length = 16\n"
+    "sectors = 16\n"
     "[device 1:12]\n"
     "type = 0x1F\n"
     "sectors = 64\n"
@@ -162,6 +166,14 @@ TEST_F(VbusCommands, InquiryGivesTheStandardReply)
     uint8_t reply[36];
     execute(bus, 0, 5, inquiryCdb(), SRB_DIR_IN, reply, 36);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(reply + 8), 8), std::string("AB\0CD   ", 8));
+
+    /* 16 bytes of INQUIRY data: byte 4 says 11 more follow, and nothing beyond them arrives. */
+    std::memset(reply, 0x5A, sizeof reply);
+    EXPECT_EQ(execute(bus, 0, 6, inquiryCdb(), SRB_DIR_IN, reply, 36).status, SS_COMP);
+    EXPECT_EQ(reply[4], 11);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(reply + 8), 8), "SHORT   ");
+    EXPECT_EQ(reply[16], 0x5A);
+    EXPECT_EQ(reply[35], 0x5A);
 }
 
 TEST_F(VbusCommands, ReadCapacityGivesLastAddressAndSectorSize)

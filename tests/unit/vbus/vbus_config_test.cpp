@@ -52,6 +52,7 @@ TEST(VbusConfig, BadLinesNameFileAndLineAndFailTheSupportInfo)
         {"[device 0:1]\nsectors = -5\n", 2, "sectors"},
         {"[device 0:1]\ncapacity_reply = 00 11\n", 2, "capacity_reply"},
         {"[device 0:1]\ndev_type_status = 00\n", 2, "dev_type_status"},
+        {"[device 0:1]\ninquiry_length = 4\n", 2, "inquiry_length must be a number from 5 to 36"},
         {"[device 0:1]\nsectors = 10\nfault = read lba 5-2\n", 3, "fault"},
         {"[device 0:1]\nsectors = 10\nfault = sometimes\n", 3, "fault"},
         {"[device 0:1]\nsectors = 10\nfault = read after 3 status 00\n", 3, "cannot be 0"},

@@ -1,5 +1,5 @@
-/* Image files: created at the configured size, sizes beyond 4 GiB, what the file already holds,
- * and the cost of a 64 KB request against the file operation alone. */
+/* Image files: created at the configured size, sizes beyond 4 GiB, and what the file already
+ * holds. (What a request costs beside the file operation: `make bench`.) */
 #include <gtest/gtest.h>
 #include <cstring>
 #include "vbus_client.h"
@@ -114,53 +114,6 @@ TEST(VbusImage, LbaFillStampsNewImagesOnly)
     ASSERT_EQ(odd.size(), 3u * 2056);
     EXPECT_EQ(odd.substr(2056 + 2048, 8), lbaStamp(1).substr(0, 8));
     EXPECT_EQ(odd.substr(2 * 2056, 16), lbaStamp(2));
-}
-
-TEST(VbusImage, A64KRequestCostsLittleMoreThanTheFileOperation)
-{
-    ScratchFolder scratch;
-    writeFileText(scratch.file("vbus.ini"), "[adapter 0]\n[device 0:0]\nsize = 8M\nimage = disk.img\nfill = lba\n");
-    VbusClient bus;
-    ASSERT_TRUE(bus.load(scratch.file("vbus.ini")));
-    ASSERT_EQ(bus.supportInfo(), 0x0101u);
-    constexpr int kRounds = 400;
-    std::vector<uint8_t> buffer(65536);
-
-    /* File operation and bus request alternate, so that the load of a shared machine falls on
-     * both alike. */
-    LARGE_INTEGER frequency, t0, t1, t2;
-    QueryPerformanceFrequency(&frequency);
-    HANDLE h = CreateFileA(scratch.file("disk.img").c_str(), GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    LONGLONG fileTicks = 0, busTicks = 0;
-    for (int i = 0; i < kRounds; i++) {
-        bool write = i % 2;
-        OVERLAPPED ov = {};
-        ov.Offset = DWORD((i % 128) * 65536);
-        DWORD done;
-        QueryPerformanceCounter(&t0);
-        if (write)
-            WriteFile(h, buffer.data(), 65536, &done, &ov);
-        else
-            ReadFile(h, buffer.data(), 65536, &done, &ov);
-        QueryPerformanceCounter(&t1);
-        uint32_t lba = uint32_t((i % 128) * 128);
-        ExecResult r = execute(bus, 0, 0, write ? writeCdb(lba, 128) : readCdb(lba, 128),
-                               write ? SRB_DIR_OUT : SRB_DIR_IN, buffer.data(), 65536);
-        QueryPerformanceCounter(&t2);
-        ASSERT_EQ(r.status, SS_COMP);
-        fileTicks += t1.QuadPart - t0.QuadPart;
-        busTicks += t2.QuadPart - t1.QuadPart;
-    }
-    CloseHandle(h);
-    double fileMs = 1000.0 * double(fileTicks) / double(frequency.QuadPart);
-    double busMs = 1000.0 * double(busTicks) / double(frequency.QuadPart);
-    RecordProperty("file_ms", int(fileMs));
-    RecordProperty("bus_ms", int(busMs));
-    printf("%d requests of 64 KB: file alone %.1f ms, through the bus %.1f ms\n", kRounds, fileMs, busMs);
-    /* Generous against the noise of a shared machine: the bus adds no second copy or file open. */
-    EXPECT_LT(busMs, 3 * fileMs + 200.0);
 }
 
 }  // namespace

@@ -9,6 +9,9 @@ import os
 import re
 import sys
 
+# The harness that drives the program, shared with the end-to-end tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
+
 from harness import (
     EXE, PATH_FIELD, PROCEED, SIZE_FIELD, SOURCE_ADAPTER, SOURCE_DEVICE, SOURCE_INFO, Suite, expect, log, same_bytes,
     winpath,

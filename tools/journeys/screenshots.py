@@ -11,6 +11,9 @@ import os
 import shutil
 import sys
 
+# The harness that drives the program, shared with the end-to-end tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
+
 from bus import Disk, write_bus
 from harness import (
     DISK_TO_DISK, FILE_TO_DISK, IDCANCEL, IDNO, IDOK, PATH_FIELD, PROCEED, SOURCE_ADAPTER, SOURCE_DEVICE,
