@@ -523,11 +523,13 @@ struct Parser {
                 why = "type must be a number from 0 to 255 or disk, tape, cdrom, optical, ...";
                 return false;
             }
-        } else if (key == "removable" || key == "read_only" || key == "no_medium" || key == "sync_cache") {
-            bool &flag = key == "removable"   ? d.removable
-                         : key == "read_only" ? d.readOnly
-                         : key == "no_medium" ? d.noMedium
-                                              : d.syncCache;
+        } else if (key == "removable" || key == "read_only" || key == "no_medium" || key == "sync_cache" ||
+                   key == "fua") {
+            bool &flag = key == "removable"    ? d.removable
+                         : key == "read_only"  ? d.readOnly
+                         : key == "no_medium"  ? d.noMedium
+                         : key == "sync_cache" ? d.syncCache
+                                               : d.forceUnitAccess;
             if (!parseBool(value, flag)) {
                 why = key + " must be yes or no";
                 return false;

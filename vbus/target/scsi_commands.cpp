@@ -124,6 +124,9 @@ TargetResult readWrite(ScsiTarget &t, const TargetCommand &c, bool write)
     const uint8_t *cdb = c.cdb;
     if (c.cdbLength != 10 || c.direction == (write ? DataDirection::In : DataDirection::Out))
         return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    /* A drive older than the FUA bit (byte 1, bit 3) refuses it as an invalid field. */
+    if ((cdb[1] & 0x08) && !t.forceUnitAccess)
+        return checkCondition(kSenseIllegalRequest, kAscInvalidField);
     if (t.noMedium)
         return checkCondition(kSenseNotReady, kAscNoMedium);
     uint64_t lba = uint64_t(cdb[2]) << 24 | uint64_t(cdb[3]) << 16 | uint64_t(cdb[4]) << 8 | cdb[5];

@@ -67,6 +67,7 @@ struct ScsiTarget {
     bool readOnly = false;
     bool noMedium = false;
     bool syncCache = true;        /* SYNCHRONIZE CACHE(10) accepted; else ILLEGAL REQUEST */
+    bool forceUnitAccess = true;  /* the FUA bit of READ(10)/WRITE(10) known; else ILLEGAL REQUEST */
     bool hasCapacityReply = false;
     uint8_t capacityReply[8] = {};
     std::vector<Fault> faults;

@@ -135,7 +135,10 @@ TEST_F(Archive, UnreadableSectorsBecomeZerosInAMapThatARetryPassReadsAgain)
         EXPECT_EQ(boxes.boxes()[1].text, "Sectors read again, now in the image: 2 of 3. Still unreadable: 1.\n"
                                          "The map is updated: " + map);
     }
-    EXPECT_EQ(readsIn(trace(), traceBefore), (std::vector<std::string>{"40+1", "41+1", "200+1", "200+1", "200+1"}));
+    /* A few sectors read before to compare the disk with the image (0 and those around the bad
+       ones), then only the three listed ones, 200 three times. */
+    EXPECT_EQ(readsIn(trace(), traceBefore), (std::vector<std::string>{"0+1", "39+1", "42+1", "199+1", "201+1", "40+1",
+                                                                        "41+1", "200+1", "200+1", "200+1"}));
     EXPECT_TRUE(readWholeFile(pathOf("disk.img")) == sourceWithZeros({200}));
     ASSERT_TRUE(readRescueMap(map.c_str(), read));
     ASSERT_EQ(read.unreadable.size(), 1u);
@@ -184,6 +187,100 @@ TEST_F(Archive, DiskToDiskWritesZerosForUnreadableSectorsAndSaysWhereTheirListIs
     EXPECT_EQ(read.unreadable[0].first, 70u);
 }
 
+/* The retry reads a disk only into the image its map was written with, of that very disk. */
+TEST_F(Archive, ARetryIsOfferedOnlyForTheImageAndTheDiskItsMapDescribes)
+{
+    useBus("fault = read lba 40");
+    appState.archive.skipUnreadable = true;
+    usePath("disk.img");
+    const std::string mismatch = "The map beside this image does not describe it, or the disk in the drive, any more: it is not used.";
+    {
+        MessageBoxWatch boxes;
+        copyDiskToFile(form());
+    }
+    struct Case { const char *what; bool anotherCartridge; };
+    const Case cases[] = {{"another cartridge in the drive", true}, {"the image written after its map", false}};
+    const Bytes image = readWholeFile(pathOf("disk.img"));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        writeWholeFile(pathOf("source.img"), source_);
+        writeWholeFile(pathOf("disk.img"), image);
+        Sleep(50);
+        RescueMap map;
+        ASSERT_TRUE(readRescueMap(pathOf("disk.img.map").c_str(), map));
+        ASSERT_TRUE(writeRescueMap(pathOf("disk.img.map").c_str(), map));   /* newer than the image again */
+        if (c.anotherCartridge) {
+            writeFileRange(pathOf("source.img"), 39 * 512, patternBytes(99, 512));
+        } else {
+            HANDLE file = CreateFileA(pathOf("disk.img").c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+            FILETIME later;
+            GetSystemTimeAsFileTime(&later);
+            later.dwHighDateTime += 1;   /* about seven minutes on */
+            SetFileTime(file, nullptr, nullptr, &later);
+            CloseHandle(file);
+        }
+        MessageBoxWatch boxes;
+        boxes.answer(IDOK);
+        boxes.answer(IDNO);
+        copyDiskToFile(form());
+        ASSERT_EQ(boxes.boxes().size(), 2u);
+        EXPECT_EQ(boxes.boxes()[0].text, mismatch);
+        EXPECT_EQ(boxes.boxes()[1].text, "The file you've selected already exists. Overwrite?");
+        EXPECT_TRUE(readWholeFile(pathOf("disk.img")) == image) << "nothing patched";
+    }
+}
+
+/* An MO disk of 2048-byte sectors: the map counts in its bytes, the retry patches its sectors. */
+TEST_F(Archive, MapAndRetryOfADiskWithLargeSectors)
+{
+    writeWholeFile(pathOf("mo.img"), patternBytes(21, 64 * 2048));
+    loadBus({{0, 1, 2048, 64, "mo.img", "fault = read lba 5 times 4"}}, "trace = trace.log");
+    appState.archive.skipUnreadable = true;
+    appState.transferSectors = 64;
+    usePath("mo-copy.img");
+    {
+        MessageBoxWatch boxes;
+        copyDiskToFile(form());
+        ASSERT_EQ(boxes.boxes().size(), 1u);
+    }
+    Bytes expected = patternBytes(21, 64 * 2048);
+    Bytes zeroed = expected;
+    std::fill(zeroed.begin() + 5 * 2048, zeroed.begin() + 6 * 2048, 0);
+    EXPECT_TRUE(readWholeFile(pathOf("mo-copy.img")) == zeroed);
+    keep("mo-copy.img.map", "mo.map");
+    MessageBoxWatch boxes;
+    boxes.answer(IDYES);
+    copyDiskToFile(form());   /* the fault is spent: sector 5 reads now */
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_TRUE(readWholeFile(pathOf("mo-copy.img")) == expected);
+}
+
+/* A device copied onto itself keeps the sectors it could not read; a map that cannot be
+   written is said to be so. */
+TEST_F(Archive, CopyOntoItselfLeavesBadSectorsAloneAndAMapThatCannotBeWrittenIsSaid)
+{
+    useBus("fault = read lba 70");
+    appState.archive.skipUnreadable = true;
+    selectTarget(0, 1);
+    usePath("here.iso");
+    {
+        MessageBoxWatch boxes;
+        copyDiskToDisk(form());
+        ASSERT_EQ(boxes.boxes().size(), 1u);
+    }
+    EXPECT_TRUE(readWholeFile(pathOf("source.img")) == source_) << "sector 70 not overwritten with zeros";
+
+    CreateDirectoryA(pathOf("blocked.img.map").c_str(), nullptr);   /* where the map should go */
+    usePath("blocked.img");
+    MessageBoxWatch boxes;
+    copyDiskToFile(form());
+    ASSERT_EQ(boxes.boxes().size(), 1u);
+    EXPECT_EQ(boxes.boxes()[0].text, "Unreadable sectors, written as zeros: 1. Their list could not be written to " +
+                                         pathOf("blocked.img.map"));
+    RemoveDirectoryA(pathOf("blocked.img.map").c_str());
+}
+
 /* A click on ABORT while a rescue reads sector after sector: it stops at the next request. */
 TEST_F(Archive, AbortStopsARescueBetweenTwoRequests)
 {
@@ -222,14 +319,18 @@ TEST_F(Archive, VerifyPassesSoundCopiesAndFindsLostOrAlteredSectors)
         void (*copy)(HWND);
         const char *sourceFault, *targetFault;
         const char *said;
+        bool skip = false;
     };
     const Case cases[] = {
         {"disk to file", copyDiskToFile, "", "", "Verify: all 256 sectors match."},
+        {"disk to file, a sector skipped", copyDiskToFile, "fault = read lba 77", "",
+         "Verify: all 255 sectors match.\nUnreadable sectors, not compared: 1.", true},
         {"disk to file, a read that was wrong once", copyDiskToFile, "fault = read lba 77 alter times 1", "",
          "Verify: sectors that differ: 1 of 256; the first is sector 77."},
         {"file to disk", copyFileToDisk, "", "", "Verify: all 256 sectors match."},
         {"file to disk, a drive without SYNCHRONIZE CACHE", copyFileToDisk, "", "sync_cache = no",
          "Verify: all 256 sectors match."},
+        {"file to disk, a drive without FUA", copyFileToDisk, "", "fua = no", "Verify: all 256 sectors match."},
         {"file to disk, writes lost", copyFileToDisk, "", "fault = write lba 77-78 lose",
          "Verify: sectors that differ: 2 of 256; the first is sector 77."},
         {"disk to disk", copyDiskToDisk, "", "", "Verify: all 256 sectors match."},
@@ -242,6 +343,7 @@ TEST_F(Archive, VerifyPassesSoundCopiesAndFindsLostOrAlteredSectors)
         writeWholeFile(pathOf("target.img"), Bytes(size_t(kSectors) * 512, kOldContents));
         useBus(c.sourceFault, c.targetFault);
         appState.archive.verify = true;
+        appState.archive.skipUnreadable = c.skip;
         appState.transferSectors = kSectors;
         usePath(c.copy == copyFileToDisk ? "in.img" : "out.img");
         DeleteFileA(pathOf("out.img").c_str());
@@ -249,8 +351,8 @@ TEST_F(Archive, VerifyPassesSoundCopiesAndFindsLostOrAlteredSectors)
         progress() = ProgressRecord();
         MessageBoxWatch boxes;
         c.copy(form());
-        ASSERT_EQ(boxes.boxes().size(), 1u);
-        EXPECT_EQ(boxes.boxes()[0].text, c.said);
+        ASSERT_EQ(boxes.boxes().size(), c.skip ? 2u : 1u);
+        EXPECT_EQ(boxes.boxes().back().text, c.said);
         EXPECT_EQ(progress().boxesOpened, 2);
         EXPECT_EQ(progress().description.substr(0, 24), "Kestrova is verifying:  ");
         /* The device read back is read from its medium: READ(10) with FUA, after a cache flush

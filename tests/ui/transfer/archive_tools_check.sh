@@ -7,10 +7,12 @@ folder=$1
 failures=0
 fail() { echo "archive_tools_check: $*" >&2; failures=$((failures + 1)); }
 
-bad_sectors() {  # map: the bad sector numbers ddrescuelog lists, on one line
-  ddrescuelog -b 512 -l- "$folder/$1" | paste -sd' ' -
+bad_sectors() {  # map: the bad sector numbers ddrescuelog lists, on one line (MO disks: 2048 bytes)
+  local size=512
+  [[ $1 == mo.* ]] && size=2048
+  ddrescuelog -b $size -l- "$folder/$1" | paste -sd' ' -
 }
-for pair in "first.map:40 41 200" "retried.map:200" "final.map:"; do
+for pair in "first.map:40 41 200" "retried.map:200" "final.map:" "mo.map:5"; do
   map=${pair%%:*} want=${pair#*:}
   [ -f "$folder/$map" ] || { fail "$map is missing"; continue; }
   got=$(bad_sectors "$map") || { fail "ddrescuelog refused $map"; continue; }
