@@ -56,6 +56,7 @@ constexpr uint8_t SCSI_INQUIRY = 0x12;
 constexpr uint8_t SCSI_READ_CAPACITY = 0x25;
 constexpr uint8_t SCSI_READ10 = 0x28;
 constexpr uint8_t SCSI_WRITE10 = 0x2A;
+constexpr uint8_t SCSI_SYNCHRONIZE_CACHE10 = 0x35;
 
 constexpr int kInquiryReplyLength = 36;
 constexpr int kReadCapacityReplyLength = 8;

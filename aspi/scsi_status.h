@@ -14,11 +14,14 @@ constexpr uint8_t kScsiGood = 0x00;
 constexpr uint8_t kScsiCheckCondition = 0x02;
 constexpr size_t kFixedSenseLength = 18;
 
+constexpr uint8_t kSenseRecoveredError = 0x01;
 constexpr uint8_t kSenseNotReady = 0x02;
 constexpr uint8_t kSenseMediumError = 0x03;
+constexpr uint8_t kSenseHardwareError = 0x04;
 constexpr uint8_t kSenseIllegalRequest = 0x05;
 constexpr uint8_t kSenseUnitAttention = 0x06;
 constexpr uint8_t kSenseDataProtect = 0x07;
+constexpr uint8_t kSenseAbortedCommand = 0x0B;
 constexpr uint8_t kAscWriteError = 0x0C;
 constexpr uint8_t kAscReadError = 0x11;
 constexpr uint8_t kAscInvalidOpcode = 0x20;

@@ -15,6 +15,7 @@ packages=(
   locales
   zip unzip nsis p7zip-full
   pandoc groff ghostscript poppler-utils
+  gddrescue
 )
 
 missing=()

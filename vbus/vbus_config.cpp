@@ -207,13 +207,19 @@ bool parseStatus(const std::string &value, uint8_t &out)
     return true;
 }
 
-/* fault = read|write|any lba FIRST[-LAST] [status XX]
- * fault = read|write|any after N [status XX] */
+/* fault = read|write|any lba FIRST[-LAST] | after N, then in any order:
+ *   status XX      the status it ends with (04, the default: SS_ERR with sense data)
+ *   sense K/ASC    sense key and additional sense code, hexadecimal (default 3 and the
+ *                  command's read or write error code)
+ *   lose | alter   instead of failing: a write reports success but stores nothing (lose);
+ *                  the data are stored or returned with a byte changed per sector (alter)
+ *   times N        only the first N requests it applies to are hit */
 bool parseFault(const std::string &value, Fault &fault, std::string &why)
 {
-    why = "fault must read: read|write|any lba FIRST[-LAST] [status XX], or read|write|any after N [status XX]";
+    why = "fault must read: read|write|any lba FIRST[-LAST] or after N, then optionally status XX, "
+          "sense K/ASC, lose or alter, times N";
     std::vector<std::string> w = words(lower(value));
-    if (w.size() != 3 && w.size() != 5)
+    if (w.size() < 3)
         return false;
     if (w[0] == "read")
         fault.onRead = true;
@@ -239,8 +245,36 @@ bool parseFault(const std::string &value, Fault &fault, std::string &why)
     } else {
         return false;
     }
-    if (w.size() == 5 && (w[3] != "status" || !parseStatus(w[4], fault.status)))
-        return false;
+    for (size_t i = 3; i < w.size(); i++) {
+        const bool hasValue = i + 1 < w.size();
+        if (w[i] == "status" && hasValue) {
+            if (!parseStatus(w[++i], fault.status))
+                return false;
+        } else if (w[i] == "sense" && hasValue) {
+            size_t slash = w[++i].find('/');
+            uint8_t key = 0, asc = 0;
+            if (slash == std::string::npos || !parseStatus(w[i].substr(0, slash), key) || key > 0x0F ||
+                !parseStatus(w[i].substr(slash + 1), asc))
+                return false;
+            fault.senseKey = key;
+            fault.asc = asc;
+        } else if (w[i] == "times" && hasValue) {
+            uint64_t n;
+            if (!parseNumber(w[++i], 0xFFFFFFFFu, n) || n == 0)
+                return false;
+            fault.times = uint32_t(n);
+        } else if (w[i] == "lose") {
+            if (!fault.onWrite || fault.onRead) {
+                why = "only a write fault can lose data";
+                return false;
+            }
+            fault.effect = FaultEffect::LoseData;
+        } else if (w[i] == "alter") {
+            fault.effect = FaultEffect::AlterData;
+        } else {
+            return false;
+        }
+    }
     if (fault.status == 0) {
         why = "a fault status cannot be 0 (pending)";
         return false;
@@ -489,8 +523,13 @@ struct Parser {
                 why = "type must be a number from 0 to 255 or disk, tape, cdrom, optical, ...";
                 return false;
             }
-        } else if (key == "removable" || key == "read_only" || key == "no_medium") {
-            bool &flag = key == "removable" ? d.removable : key == "read_only" ? d.readOnly : d.noMedium;
+        } else if (key == "removable" || key == "read_only" || key == "no_medium" || key == "sync_cache" ||
+                   key == "fua") {
+            bool &flag = key == "removable"    ? d.removable
+                         : key == "read_only"  ? d.readOnly
+                         : key == "no_medium"  ? d.noMedium
+                         : key == "sync_cache" ? d.syncCache
+                                               : d.forceUnitAccess;
             if (!parseBool(value, flag)) {
                 why = key + " must be yes or no";
                 return false;

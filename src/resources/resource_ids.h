@@ -10,6 +10,7 @@
 #define PROGRESS_BOX_NAME       "PROCEEDBOX"
 #define BUFFER_DIALOG_NAME      "BUFFER"
 #define ABOUT_BOX_NAME          "ABOUTBOX"
+#define ARCHIVE_DIALOG_NAME     "ARCHIVE"
 #define IDM_MAIN_MENU           120
 #define IDA_MAIN_ACCELERATORS   123
 #define IDV_VERSION             1
@@ -59,6 +60,12 @@
 #define IDC_BUFFER_LIST         1042
 #define IDC_BUFFER_LABEL        1043
 
+/* Archiving options dialog controls */
+#define IDC_ARCHIVE_SKIP        1044   /* skip unreadable sectors, list them in a map */
+#define IDC_ARCHIVE_VERIFY      1045   /* verify after copying */
+#define IDC_ARCHIVE_REPORT      1046   /* report with SHA-256 beside the image */
+#define IDC_ARCHIVE_EXACT       1047   /* exact-length images */
+
 /* Commands of the menu and the accelerators */
 #define IDM_HELP                40001
 #define IDM_ABOUT               40002
@@ -67,6 +74,7 @@
 #define IDM_PROCEED             40006
 #define IDM_FILE_NAME           40007
 #define IDM_SCAN_BUS            40008
+#define IDM_ARCHIVE_OPTIONS     40009  /* menu only, no key */
 
 /* String table */
 #define IDS_TITLE               1    /* "Kestrova V1.31" */
@@ -90,5 +98,22 @@
 #define IDS_TYPE_RESERVED_LOW   22
 #define IDS_TYPE_RESERVED_HIGH  23
 #define IDS_TYPE_UNKNOWN        24
+
+/* Texts of the archiving options (from 100): printf formats, loaded into buffers of 512 bytes */
+#define IDS_UNREADABLE_SUMMARY  100   /* count, map path */
+#define IDS_RETRY_QUESTION      101   /* count */
+#define IDS_RETRY_DESCRIPTION   102   /* count, sector size, image path */
+#define IDS_RETRY_RESULT        103   /* recovered, asked, still unreadable, map path */
+#define IDS_VERIFY_DESCRIPTION  104   /* MB, sectors, sector size */
+#define IDS_VERIFY_MATCH        105   /* sectors */
+#define IDS_VERIFY_DIFFER       106   /* differing, compared, first differing */
+#define IDS_VERIFY_NOT_COMPARED 107   /* count */
+#define IDS_VERIFY_ABORTED      108   /* sectors done, sectors */
+#define IDS_VERIFY_READ_FAILED  109   /* sector, ASPI status */
+#define IDS_VERIFY_FILE_FAILED  110
+#define IDS_VERIFY_NOT_STARTED  111
+#define IDS_MAP_WRITE_FAILED    112   /* count, map path */
+#define IDS_REPORT_WRITE_FAILED 113   /* report path */
+#define IDS_RETRY_MISMATCH      114
 
 #endif

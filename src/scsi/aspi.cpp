@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include "app_state.h"
+#include "messages.h"
 
 namespace {
 
@@ -153,17 +154,64 @@ void buildTransferRequest(SRB_ExecSCSICmd &request, TransferDirection direction,
     cdb[8] = static_cast<uint8_t>(sectorCount);
 }
 
+namespace {
+void takeOutcome(const SRB_ExecSCSICmd &request, uint8_t status, RequestOutcome *outcome)
+{
+    if (!outcome)
+        return;
+    *outcome = RequestOutcome{status, request.SRB_HaStat, request.SRB_TargStat, 0, 0, 0};
+    if (status == SS_ERR)
+        readSenseData(request.SenseArea, kSenseLength, *outcome);
+}
+}  // namespace
+
 uint8_t executeTransfer(SendASPI32CommandFn sendCommand, TransferDirection direction, uint8_t adapter,
                         uint8_t target, uint32_t sectorAddress, uint32_t sectorCount, void *buffer,
-                        uint32_t byteLength)
+                        uint32_t byteLength, RequestOutcome *outcome)
 {
     /* The CDB holds 16 bits of count: a larger one would move fewer sectors than asked. */
-    if (sectorCount > 0xFFFF)
+    if (sectorCount > 0xFFFF) {
+        if (outcome)
+            *outcome = RequestOutcome{SS_INVALID_SRB, 0, 0, 0, 0, 0};
         return SS_INVALID_SRB;
+    }
 
     SRB_ExecSCSICmd request;
     buildTransferRequest(request, direction, adapter, target, sectorAddress,
                          static_cast<uint16_t>(sectorCount), buffer, byteLength);
+    uint8_t status = sendAndWait(sendCommand, &request);
+    takeOutcome(request, status, outcome);
+    return status;
+}
+
+void readSenseData(const uint8_t *sense, size_t length, RequestOutcome &outcome)
+{
+    outcome.senseKey = outcome.asc = outcome.ascq = 0;
+    if (length < 4)
+        return;
+    uint8_t format = sense[0] & 0x7F;
+    if ((format == 0x70 || format == 0x71) && length >= 14) {
+        outcome.senseKey = sense[2] & 0x0F;
+        outcome.asc = sense[12];
+        outcome.ascq = sense[13];
+    } else if (format == 0x72 || format == 0x73) {
+        outcome.senseKey = sense[1] & 0x0F;
+        outcome.asc = sense[2];
+        outcome.ascq = sense[3];
+    }
+}
+
+uint8_t synchronizeCache(SendASPI32CommandFn sendCommand, uint8_t adapter, uint8_t target)
+{
+    SRB_ExecSCSICmd request;
+    std::memset(&request, 0, sizeof request);
+    request.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    request.SRB_HaId = adapter;
+    request.SRB_Flags = 0;   /* no data moves */
+    request.SRB_Target = target;
+    request.SRB_SenseLen = kSenseLength;
+    request.SRB_CDBLen = 10;
+    request.CDBByte[0] = SCSI_SYNCHRONIZE_CACHE10;   /* LBA 0 and count 0: the whole medium */
     return sendAndWait(sendCommand, &request);
 }
 

@@ -35,14 +35,34 @@ void buildTransferRequest(SRB_ExecSCSICmd &request, TransferDirection direction,
                           uint8_t target, uint32_t sectorAddress, uint16_t sectorCount, void *buffer,
                           uint32_t byteLength);
 
+/* What a finished request brought back besides its status. */
+struct RequestOutcome {
+    uint8_t status;          /* SRB_Status */
+    uint8_t hostStatus;      /* SRB_HaStat: 0, or what went wrong on the bus (selection timeout, ...) */
+    uint8_t targetStatus;    /* SRB_TargStat: 02h is CHECK CONDITION */
+    uint8_t senseKey;        /* from the sense data (fixed or descriptor format); 0 when there is none */
+    uint8_t asc;
+    uint8_t ascq;
+};
+
 /*
  * One READ(10) or WRITE(10) of sectorCount sectors at sectorAddress, logical unit 0; returns
  * its final SRB_Status (SS_COMP on success). A count that does not fit the CDB's 16 bits is
- * not sent: SS_INVALID_SRB.
+ * not sent: SS_INVALID_SRB. outcome, when given, receives the rest of the reply.
  */
 uint8_t executeTransfer(SendASPI32CommandFn sendCommand, TransferDirection direction, uint8_t adapter,
                         uint8_t target, uint32_t sectorAddress, uint32_t sectorCount, void *buffer,
-                        uint32_t byteLength);
+                        uint32_t byteLength, RequestOutcome *outcome = nullptr);
+
+/* Sense key, ASC and ASCQ from sense data of either format (70h/71h fixed, 72h/73h descriptor). */
+void readSenseData(const uint8_t *sense, size_t length, RequestOutcome &outcome);
+
+/*
+ * SYNCHRONIZE CACHE(10) of the whole medium, so that what the drive holds in its write cache is
+ * on the medium before it is read back. Returns the final status; a drive that does not know
+ * the command ends with SS_ERR (ILLEGAL REQUEST).
+ */
+uint8_t synchronizeCache(SendASPI32CommandFn sendCommand, uint8_t adapter, uint8_t target);
 
 /* The explanation appended to a failure report for an ASPI status. */
 const char *aspiStatusText(uint8_t status);

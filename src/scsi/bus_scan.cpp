@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include "app_state.h"
+#include "messages.h"
 #include "aspi.h"
 #include "scan_entries.h"
 

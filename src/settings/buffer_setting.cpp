@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app_state.h"
+#include "messages.h"
 #include "resource_ids.h"
 
 namespace {

@@ -1,4 +1,4 @@
-/* The single instances of the shared state, and the small helpers every part uses. */
+/* The single instances of the shared state, and the devices its selections pick. */
 #include "app_state.h"
 
 AppState appState = {};
@@ -25,16 +25,4 @@ DeviceRecord &referenceDevice()
 double sizeInMegabytes(int32_t sectors, int32_t sectorSize)
 {
     return sectors / 1048576.0 * sectorSize;
-}
-
-const char *loadResourceText(UINT id)
-{
-    appState.resourceText[0] = '\0';
-    LoadStringA(appState.instance, id, appState.resourceText, kResourceTextSize);
-    return appState.resourceText;
-}
-
-int showMessage(HWND owner, const char *text, const char *caption, UINT type)
-{
-    return MessageBoxA(owner, text, caption, type);
 }

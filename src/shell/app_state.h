@@ -47,6 +47,14 @@ struct AdapterTable {
     AdapterRecord adapters[kMaxAdapters];   /* indexed by ASPI host adapter number */
 };
 
+/* The archiving options: each is off unless the user turned it on (and stored it). */
+struct ArchiveOptions {
+    bool skipUnreadable;   /* a sector the medium cannot give is written as zeros and listed in a map */
+    bool verify;           /* what a copy wrote is read back and compared */
+    bool report;           /* Disk to file writes a report with checksums beside the image */
+    bool exactLength;      /* Disk to file writes the sectors only, no zero bytes after them */
+};
+
 struct AppState {
     uint8_t adapterCount;        /* adapters in use, 0 to 4 */
     uint8_t sourceAdapter;
@@ -67,6 +75,7 @@ struct AppState {
     HINSTANCE instance;
     HACCEL accelerators;
     HMODULE aspiLibrary;
+    ArchiveOptions archive;
 };
 
 extern AppState appState;
@@ -80,14 +89,5 @@ DeviceRecord &referenceDevice();
 
 /* Size in MB of a number of sectors, as every label of the program shows it ("%5.1f"). */
 double sizeInMegabytes(int32_t sectors, int32_t sectorSize);
-
-/* Loads string id of the user-interface language into resourceText and returns it. */
-const char *loadResourceText(UINT id);
-
-/*
- * Every message box of the program goes through here: owner, caption, icon and buttons in one
- * place. Returns the button pressed (IDOK, IDYES, ...).
- */
-int showMessage(HWND owner, const char *text, const char *caption, UINT type);
 
 #endif

@@ -12,6 +12,7 @@
 
 #include "about_help.h"
 #include "app_state.h"
+#include "archive_options.h"
 #include "aspi.h"
 #include "buffer_setting.h"
 #include "bus_scan.h"
@@ -34,6 +35,7 @@ void onMainFormCreate(HWND form)
     }
     /* Read also when the program is about to end, so that a first start stores the default. */
     restoreBufferSize();
+    restoreArchiveOptions();
 }
 
 /*

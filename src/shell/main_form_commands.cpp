@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include "about_help.h"
+#include "archive_options.h"
 #include "buffer_setting.h"
 #include "bus_scan.h"
 #include "file_chooser.h"
@@ -151,6 +152,7 @@ void runCommand(HWND form, int id)
     case IDM_PROCEED:           proceed(form); break;
     case IDM_FILE_NAME:         chooseFile(form); break;
     case IDM_SCAN_BUS:          rescan(form); break;
+    case IDM_ARCHIVE_OPTIONS:   runArchiveOptionsDialog(form); break;
     default: break;
     }
 }

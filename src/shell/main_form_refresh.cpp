@@ -8,6 +8,7 @@
 #include <cstring>
 #include "main_form.h"
 #include "main_form_fields.h"
+#include "messages.h"
 #include "resource_ids.h"
 
 namespace {

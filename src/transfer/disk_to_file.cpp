@@ -1,12 +1,16 @@
 /*
  * Disk to file: the first transferSectors sectors of the source device into the image file,
- * raw, then zero bytes up to a multiple of 2048 bytes.
+ * raw, then zero bytes up to a multiple of 2048 bytes (none with exact-length images). The
+ * archiving options hook in at the chunk level (archive_copy.h).
  */
 #include "transfers.h"
 #include "app_state.h"
+#include "archive_copy.h"
+#include "messages.h"
 #include "chunk_rule.h"
 #include "image_file.h"
 #include "progress_box.h"
+#include "retry_pass.h"
 #include "transfer_loop.h"
 #include <cinttypes>
 #include <cstdio>
@@ -27,10 +31,10 @@ int roomForImage(HWND owner, int64_t neededBytes)
     return 0;
 }
 
-void writeAlignment(HWND owner, FILE *file, int32_t transferSectors, int32_t sectorSize)
+void writeAlignment(HWND owner, ImageSink &sink, int32_t transferSectors, int32_t sectorSize)
 {
     size_t pad = size_t(alignmentPadBytes(transferSectors, sectorSize));
-    if (std::fwrite(kZeroBlock, 1, pad, file) != pad)
+    if (writeToImage(sink, kZeroBlock, pad) != pad)
         showMessage(owner, "Error while writing alignement. Disk Full?", "Error", MB_ICONERROR);
 }
 }  // namespace
@@ -53,6 +57,9 @@ void copyDiskToFile(HWND owner)
         showMessage(owner, "Impossible to build complete path name", "ERROR", MB_ICONERROR);
         return;
     }
+    if (appState.archive.skipUnreadable && imageFileSize(appState.imagePath) != 0 &&
+        offerRetryPass(owner, sendCommand, bufferBytes) == RetryOffer::Done)
+        return;
     if (!roomForImage(owner, int64_t(transferSectors) * sectorSize))
         return;
     if (imageFileSize(appState.imagePath) != 0 &&
@@ -60,12 +67,22 @@ void copyDiskToFile(HWND owner)
                     MB_YESNO | MB_ICONWARNING) == IDNO)
         return;
 
-    /* The buffer comes first: a copy refused for want of memory must not have emptied the file. */
+    /* The buffer and the progress box come first: a copy refused for want of memory or of a
+       window must not have emptied the file. */
     uint8_t *ioBuffer = allocateIoBuffer(owner, bufferBytes);
     if (!ioBuffer)
         return;
+    std::snprintf(appState.scratchText, kScratchTextSize,
+                  "Kestrova is Writing: %5.1f Mbytes \n(%d sectors, %d bytes/sector)\nto  file %s\n",
+                  sizeInMegabytes(transferSectors, sectorSize), transferSectors, sectorSize,
+                  appState.imagePath);
+    if (!startTransfer(owner, appState.scratchText)) {
+        releaseIoBuffer(ioBuffer);
+        return;
+    }
     FILE *file = std::fopen(appState.imagePath, "wb");
     if (!file) {
+        closeProgressBox();
         releaseIoBuffer(ioBuffer);
         showMessage(owner, "Can't create output file. Check name and device.", "ERROR", MB_ICONERROR);
         return;
@@ -74,37 +91,35 @@ void copyDiskToFile(HWND owner)
        meets it, and the process exit after a SCSI failure leaves nothing unwritten. */
     std::setvbuf(file, nullptr, _IONBF, 0);
 
-    std::snprintf(appState.scratchText, kScratchTextSize,
-                  "Kestrova is Writing: %5.1f Mbytes \n(%d sectors, %d bytes/sector)\nto  file %s\n",
-                  sizeInMegabytes(transferSectors, sectorSize), transferSectors, sectorSize,
-                  appState.imagePath);
-    if (!startTransfer(owner, appState.scratchText)) {
-        releaseIoBuffer(ioBuffer);
-        std::fclose(file);
-        return;
-    }
-
-    const uint8_t adapter = appState.sourceAdapter, target = appState.sourceDevice;
+    ArchiveCopy copy;
+    startArchiveCopy(copy, TransferMode::DiskToFile, owner, sendCommand, transferSectors, sectorSize, bufferBytes,
+                     file);
     const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
+    CopyEnd end = CopyEnd::Completed;
     MSG message;
     while (!appState.abortRequested && sectorsDone < transferSectors) {
         if (pumpOneMessage(message))
             continue;
         int32_t chunkSectors = nextChunkSectors(perBuffer, sectorsDone, transferSectors);
+        chunkSectors = readSourceChunk(copy.reader, uint32_t(sectorsDone), chunkSectors, ioBuffer);
         uint32_t chunkBytes = uint32_t(chunkSectors) * uint32_t(sectorSize);
-        requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Read, adapter, target,
-                                                uint32_t(sectorsDone), uint32_t(chunkSectors), ioBuffer,
-                                                chunkBytes));
         showPercent(transferPercent(sectorsDone, transferSectors));
-        if (std::fwrite(ioBuffer, 1, chunkBytes, file) != chunkBytes) {
+        if (writeToImage(copy.sink, ioBuffer, chunkBytes) != chunkBytes) {
             showMessage(owner, "Error while writing file. Disk Full?", "Error", MB_ICONERROR);
+            end = CopyEnd::FileError;
             break;
         }
         sectorsDone += chunkSectors;
+        noteSectorsDone(copy, sectorsDone);
     }
+    if (end == CopyEnd::Completed && sectorsDone < transferSectors)
+        end = CopyEnd::Aborted;
 
-    writeAlignment(owner, file, transferSectors, sectorSize);
+    noteEndOfData(copy.sink);
+    if (!appState.archive.exactLength)
+        writeAlignment(owner, copy.sink, transferSectors, sectorSize);
     closeProgressBox();
     releaseIoBuffer(ioBuffer);
     std::fclose(file);
+    finishArchiveCopy(copy, sectorsDone, end);
 }

@@ -1,9 +1,12 @@
 /*
  * File to disk: the image file onto the target device from sector 0, after the questions about
  * a file shorter or longer than the transfer. The file is read in order and never repositioned.
+ * With verify on, the target is read back afterwards (archive_copy.h).
  */
 #include "transfers.h"
 #include "app_state.h"
+#include "archive_copy.h"
+#include "messages.h"
 #include "chunk_rule.h"
 #include "progress_box.h"
 #include "transfer_loop.h"
@@ -73,8 +76,12 @@ void copyFileToDisk(HWND owner)
         return;
     }
 
+    ArchiveCopy copy;
+    startArchiveCopy(copy, TransferMode::FileToDisk, owner, sendCommand, transferSectors, sectorSize, bufferBytes,
+                     nullptr);
     const uint8_t adapter = appState.targetAdapter, target = appState.targetDevice;
     const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
+    CopyEnd end = CopyEnd::Completed;
     MSG message;
     while (!appState.abortRequested && sectorsDone < transferSectors) {
         if (pumpOneMessage(message))
@@ -83,6 +90,7 @@ void copyFileToDisk(HWND owner)
         uint32_t chunkBytes = uint32_t(chunkSectors) * uint32_t(sectorSize);
         if (std::fread(ioBuffer, 1, chunkBytes, file) != chunkBytes) {
             showMessage(owner, "Error while reading file. End of File?", "Error", MB_ICONERROR);
+            end = CopyEnd::FileError;
             break;
         }
         requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Write, adapter, target,
@@ -92,7 +100,11 @@ void copyFileToDisk(HWND owner)
         showPercent(transferPercent(sectorsDone, transferSectors));
     }
 
+    if (end == CopyEnd::Completed && sectorsDone < transferSectors)
+        end = CopyEnd::Aborted;
+
     closeProgressBox();
     releaseIoBuffer(ioBuffer);
     std::fclose(file);
+    finishArchiveCopy(copy, sectorsDone, end);
 }

@@ -1,6 +1,7 @@
 /* The parts of a transfer that the three directions share. */
 #include "transfer_loop.h"
 #include "app_state.h"
+#include "messages.h"
 #include "chunk_rule.h"
 #include "progress_box.h"
 #include <cinttypes>

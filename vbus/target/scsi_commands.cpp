@@ -1,9 +1,11 @@
-/* The SCSI commands an emulated target understands: INQUIRY, READ CAPACITY, READ(10) and
- * WRITE(10). Everything else ends in CHECK CONDITION with ILLEGAL REQUEST. */
+/* The SCSI commands an emulated target understands: INQUIRY, READ CAPACITY, READ(10),
+ * WRITE(10) and SYNCHRONIZE CACHE(10). Everything else ends in CHECK CONDITION with ILLEGAL
+ * REQUEST. */
 #include "scsi_target.h"
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -11,6 +13,7 @@ constexpr uint8_t kInquiry = 0x12;
 constexpr uint8_t kReadCapacity = 0x25;
 constexpr uint8_t kRead10 = 0x28;
 constexpr uint8_t kWrite10 = 0x2A;
+constexpr uint8_t kSynchronizeCache10 = 0x35;
 constexpr uint32_t kInquiryLength = 36;
 constexpr uint32_t kCapacityLength = 8;
 
@@ -77,26 +80,52 @@ TargetResult readCapacity(const ScsiTarget &t, const TargetCommand &c)
     return good(kCapacityLength);
 }
 
-/* The first configured fault that this request runs into, or 0. */
-uint8_t faultFor(ScsiTarget &t, bool write, uint64_t lba, uint32_t count)
+/* The first configured fault that this request runs into, or null. */
+const Fault *faultFor(ScsiTarget &t, bool write, uint64_t lba, uint32_t count)
 {
     for (Fault &f : t.faults) {
         if (write ? !f.onWrite : !f.onRead)
             continue;
-        if (f.byRange) {
-            if (count > 0 && lba <= f.last && lba + count - 1 >= f.first)
-                return f.status;
-        } else if (uint32_t(InterlockedIncrement(&f.seen)) > f.after) {
-            return f.status;
-        }
+        bool matches = f.byRange ? count > 0 && lba <= f.last && lba + count - 1 >= f.first
+                                 : uint32_t(InterlockedIncrement(&f.seen)) > f.after;
+        if (!matches)
+            continue;
+        if (f.times > 0 && uint32_t(InterlockedIncrement(&f.hits)) > f.times)
+            continue;   /* spent: the request goes through (a sector that reads on a later try) */
+        return &f;
     }
-    return 0;
+    return nullptr;
+}
+
+/* Whether sector lba of a request is one that fault f acts on. */
+bool hits(const Fault &f, uint64_t lba)
+{
+    return !f.byRange || (lba >= f.first && lba <= f.last);
+}
+
+/* The request's data as a faulty device handles it: altered sectors get their first byte
+ * inverted; lost sectors take the medium's old contents, so writing them changes nothing. */
+bool applyDataFault(ScsiTarget &t, const Fault &f, uint64_t lba, uint8_t *data, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; i++) {
+        if (!hits(f, lba + i))
+            continue;
+        uint8_t *sector = data + size_t(i) * t.sectorSize;
+        if (f.effect == FaultEffect::AlterData)
+            sector[0] = uint8_t(~sector[0]);
+        else if (!readSectors(t, lba + i, sector, t.sectorSize))
+            return false;
+    }
+    return true;
 }
 
 TargetResult readWrite(ScsiTarget &t, const TargetCommand &c, bool write)
 {
     const uint8_t *cdb = c.cdb;
     if (c.cdbLength != 10 || c.direction == (write ? DataDirection::In : DataDirection::Out))
+        return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    /* A drive older than the FUA bit (byte 1, bit 3) refuses it as an invalid field. */
+    if ((cdb[1] & 0x08) && !t.forceUnitAccess)
         return checkCondition(kSenseIllegalRequest, kAscInvalidField);
     if (t.noMedium)
         return checkCondition(kSenseNotReady, kAscNoMedium);
@@ -108,17 +137,41 @@ TargetResult readWrite(ScsiTarget &t, const TargetCommand &c, bool write)
         return checkCondition(kSenseIllegalRequest, kAscInvalidField);
     if (write && t.readOnly)
         return checkCondition(kSenseDataProtect, kAscWriteProtected);
-    if (uint8_t status = faultFor(t, write, lba, count)) {
-        if (status == 0x04)
-            return checkCondition(kSenseMediumError, write ? kAscWriteError : kAscReadError);
+    const uint8_t failedAsc = write ? kAscWriteError : kAscReadError;
+    const Fault *fault = faultFor(t, write, lba, count);
+    if (fault && fault->effect == FaultEffect::Fail) {
+        if (fault->status == 0x04)
+            return checkCondition(fault->senseKey, fault->asc ? fault->asc : failedAsc);
         TargetResult r;
-        r.faultStatus = status;
+        r.faultStatus = fault->status;
         return r;
     }
-    bool ok = write ? writeSectors(t, lba, c.data, c.length) : readSectors(t, lba, c.data, c.length);
+    bool ok;
+    if (!fault) {
+        ok = write ? writeSectors(t, lba, c.data, c.length) : readSectors(t, lba, c.data, c.length);
+    } else if (write) {
+        std::vector<uint8_t> stored(c.data, c.data + c.length);   /* the caller's buffer stays as sent */
+        ok = applyDataFault(t, *fault, lba, stored.data(), count) &&
+             writeSectors(t, lba, stored.data(), c.length);
+    } else {
+        ok = readSectors(t, lba, c.data, c.length) && applyDataFault(t, *fault, lba, c.data, count);
+    }
     if (!ok)
-        return checkCondition(kSenseMediumError, write ? kAscWriteError : kAscReadError);
+        return checkCondition(kSenseMediumError, failedAsc);
     return good(c.length);
+}
+
+/* SYNCHRONIZE CACHE(10): the image has no cache of its own, so there is nothing to write; a
+ * device that does not know the command refuses it as an unknown opcode. */
+TargetResult synchronizeCache(const ScsiTarget &t, const TargetCommand &c)
+{
+    if (!t.syncCache)
+        return checkCondition(kSenseIllegalRequest, kAscInvalidOpcode);
+    if (c.cdbLength != 10)
+        return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    if (t.noMedium)
+        return checkCondition(kSenseNotReady, kAscNoMedium);
+    return good(0);
 }
 
 }  // namespace
@@ -142,6 +195,7 @@ TargetResult runTargetCommand(ScsiTarget &target, const TargetCommand &command)
     case kReadCapacity: return readCapacity(target, command);
     case kRead10: return readWrite(target, command, false);
     case kWrite10: return readWrite(target, command, true);
+    case kSynchronizeCache10: return synchronizeCache(target, command);
     default: return checkCondition(kSenseIllegalRequest, kAscInvalidOpcode);
     }
 }

@@ -1,8 +1,9 @@
 /*
  * An emulated SCSI target whose medium is an image file: the device side of the virtual bus
  * (vbus/) and of the tests' emulated Windows storage stack (tests/unit/bridge/). It answers
- * INQUIRY, READ CAPACITY, READ(10) and WRITE(10); anything else ends in CHECK CONDITION with
- * ILLEGAL REQUEST. Faults can be set per LBA range or from the (N+1)th request on.
+ * INQUIRY, READ CAPACITY, READ(10), WRITE(10) and SYNCHRONIZE CACHE(10); anything else ends in
+ * CHECK CONDITION with ILLEGAL REQUEST. Faults can be set per LBA range or from the (N+1)th
+ * request on, for every request or only the first few, and fail, lose or alter the data.
  *
  * target_image.cpp   opens or creates the image file, reads and writes sectors
  * scsi_commands.cpp  carries out one command descriptor block
@@ -16,7 +17,16 @@
 #include <vector>
 #include "scsi_status.h"
 
-/* A status given to reads and/or writes that touch an LBA range, or from the (after+1)th on. */
+/* What a fault does to a request it applies to. */
+enum class FaultEffect {
+    Fail,         /* ends with its status (04: CHECK CONDITION with the fault's sense) */
+    LoseData,     /* a write reports success but the sectors it hits keep their old contents */
+    AlterData,    /* success, but the sectors it hits are stored (write) or returned (read) with
+                     their first byte inverted */
+};
+
+/* A fault of reads and/or writes that touch an LBA range, or from the (after+1)th request on.
+ * With times, only the first `times` requests it applies to are hit, later ones go through. */
 struct Fault {
     bool onRead = false;
     bool onWrite = false;
@@ -24,16 +34,20 @@ struct Fault {
     uint64_t first = 0;
     uint64_t last = 0;
     uint32_t after = 0;
-    uint8_t status = 0x04;        /* 04: MEDIUM ERROR; any other is reported by the carrier as is */
+    uint8_t status = 0x04;        /* 04: SS_ERR with sense; any other is reported by the carrier as is */
+    uint8_t senseKey = kSenseMediumError;
+    uint8_t asc = 0;              /* 0: the read or write error code of the command */
+    FaultEffect effect = FaultEffect::Fail;
+    uint32_t times = 0;           /* 0: every time */
     volatile LONG seen = 0;       /* matching requests so far (after-N faults) */
+    volatile LONG hits = 0;       /* requests hit so far (faults with times) */
     Fault() = default;
-    Fault(const Fault &o)
-        : onRead(o.onRead), onWrite(o.onWrite), byRange(o.byRange), first(o.first), last(o.last),
-          after(o.after), status(o.status), seen(0) {}
+    Fault(const Fault &o) { *this = o; }
     Fault &operator=(const Fault &o)
     {
         onRead = o.onRead; onWrite = o.onWrite; byRange = o.byRange; first = o.first;
-        last = o.last; after = o.after; status = o.status; seen = 0;
+        last = o.last; after = o.after; status = o.status; senseKey = o.senseKey; asc = o.asc;
+        effect = o.effect; times = o.times; seen = 0; hits = 0;
         return *this;
     }
 };
@@ -52,6 +66,8 @@ struct ScsiTarget {
     ImageFill fill = ImageFill::Zero;
     bool readOnly = false;
     bool noMedium = false;
+    bool syncCache = true;        /* SYNCHRONIZE CACHE(10) accepted; else ILLEGAL REQUEST */
+    bool forceUnitAccess = true;  /* the FUA bit of READ(10)/WRITE(10) known; else ILLEGAL REQUEST */
     bool hasCapacityReply = false;
     uint8_t capacityReply[8] = {};
     std::vector<Fault> faults;

@@ -332,7 +332,7 @@ TEST_F(MainFormTest, OtherIdsAndCodesDoNothing)
     const Choices before = choices();
     paints = 0;
     for (int id : {IDC_MAIN_SOURCE_ADAPTER, IDC_MAIN_TARGET_DEVICE, IDC_MAIN_SIZE, IDC_MAIN_PATH, IDC_MAIN_MEGABYTES,
-                   40004, 40009, 999})
+                   40004, 40010, 999})
         for (int code : {0, 1})
             command(id, code);
     for (int code : {2, 3, 4, 5, 8, 0x100, 0x200, 0x400, 0x501})

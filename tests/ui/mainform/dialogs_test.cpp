@@ -1,4 +1,4 @@
-/* About and Set Buffer Size from the form's buttons, menu entries and keys. */
+/* About, Set Buffer Size and the archiving options from the form's buttons, menu entries and keys. */
 #include <string>
 #include "form_fixture.h"
 #include "main_form.h"
@@ -8,6 +8,7 @@ namespace {
 
 int aboutBoxesShown = 0;
 HWND aboutOwner = nullptr;
+int archiveDialogsShown = 0;
 
 /* Closes each About box with OK as it comes up, and counts it. */
 LRESULT CALLBACK closeAboutBox(int code, WPARAM wParam, LPARAM lParam)
@@ -19,6 +20,12 @@ LRESULT CALLBACK closeAboutBox(int code, WPARAM wParam, LPARAM lParam)
             ++aboutBoxesShown;
             aboutOwner = GetWindow(window, GW_OWNER);
             PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_OK, BN_CLICKED), 0);
+        }
+        if (GetDlgItem(window, IDC_ARCHIVE_SKIP) && !GetPropA(window, "KestrovaTestSeen")) {
+            SetPropA(window, "KestrovaTestSeen", reinterpret_cast<HANDLE>(1));
+            ++archiveDialogsShown;
+            aboutOwner = GetWindow(window, GW_OWNER);
+            PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
         }
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -56,4 +63,15 @@ TEST_F(MainFormTest, SetBufferSizeOpensAModelessDialogEachTime)
         EXPECT_EQ(paints, 0) << "the dialog requests no refresh";
         DestroyWindow(dialog);
     }
+}
+
+TEST_F(MainFormTest, ArchivingOptionsMenuEntryOpensItsModalDialog)
+{
+    HHOOK hook = SetWindowsHookExA(WH_CBT, closeAboutBox, nullptr, GetCurrentThreadId());
+    archiveDialogsShown = 0;
+    aboutOwner = nullptr;
+    command(IDM_ARCHIVE_OPTIONS, 0);
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(archiveDialogsShown, 1);
+    EXPECT_EQ(aboutOwner, form);
 }

@@ -21,7 +21,8 @@ const ExpectedPopup kMenu[] = {
     {"Options", "Options", {
         {40006, "Proceed\tCTRL+P", "Executer\tCTRL+E"},
         {40003, "Set Buffer Size\tCTRL+B", "Taille du buffer\tCTRL+B"},
-        {40008, "Scan SCSI bus\tCTRL+S", "Relire le bus SCSI\tCTRL+S"}}},
+        {40008, "Scan SCSI bus\tCTRL+S", "Relire le bus SCSI\tCTRL+S"},
+        {40009, "Archiving options...", "Options d'archivage..."}}},
     {"?", "?", {
         {40001, "Help\tF1", "Aide\tF1"},
         {40002, "About\tCTRL+A", "A propos\tCTRL+A"}}},
@@ -173,6 +174,37 @@ TEST(StringResource, NoOtherIdsInUse)
             auto text = findString(id, language);
             EXPECT_TRUE(!text || text->empty()) << "string " << id << " should not exist";
         }
+    }
+}
+
+/* The archiving options' texts are printf formats: a translation with other conversions would
+   read the wrong arguments. Each exists in both languages, translated, with the same ones. */
+TEST(StringResource, ArchivingTextsTakeTheSameArgumentsInBothLanguages)
+{
+    auto conversions = [](const std::string &format) {
+        std::string found;
+        for (size_t i = 0; i < format.size(); ++i) {
+            if (format[i] != '%')
+                continue;
+            size_t end = format.find_first_of("dsuXxf%", i + 1);
+            found += format.substr(i, end - i + 1) + " ";
+            i = end;
+        }
+        return found;
+    };
+    const char *const expected[] = {
+        "%d %s ", "%d ", "%d %d %s ", "%d %d %d %s ", "%5.1f %d %d ", "%d ", "%d %d %d ", "%d ", "%d %d ",
+        "%d %02X ", "", "", "%d %s ", "%s ", "",
+    };
+    for (UINT id = 100; id <= 114; ++id) {
+        SCOPED_TRACE("string " + std::to_string(id));
+        auto english = findString(id, kLanguageEnglish);
+        auto french = findString(id, kLanguageFrench);
+        ASSERT_TRUE(english && french);
+        EXPECT_NE(toCp1252(*english), toCp1252(*french));
+        EXPECT_EQ(conversions(toCp1252(*english)), expected[id - 100]);
+        EXPECT_EQ(conversions(toCp1252(*french)), expected[id - 100]);
+        EXPECT_LT(toCp1252(*french).size(), 200u) << "leaves room for a path in a 512-byte text";
     }
 }
 

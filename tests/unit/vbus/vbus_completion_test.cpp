@@ -223,6 +223,55 @@ TEST_F(VbusFaults, CountFaultHitsFromTheNextRequestOn)
     EXPECT_EQ(transfer(true, 0, 1).status, SS_COMP);
 }
 
+TEST_F(VbusFaults, FaultsThatPassLaterOrChangeTheDataSilently)
+{
+    load("fill = lba\n"
+         "fault = read lba 10 times 2 sense 4/44\n"   /* reads on the third try, HARDWARE ERROR */
+         "fault = read lba 20 alter times 1\n"        /* a flaky read: wrong once, then right */
+         "fault = write lba 30 lose\n"
+         "fault = write lba 31 alter\n");
+    std::vector<uint8_t> buffer(4 * 512);
+    for (int attempt = 1; attempt <= 3; attempt++) {
+        SCOPED_TRACE(attempt);
+        ExecResult r = execute(bus, 0, 1, readCdb(9, 2), SRB_DIR_IN, buffer.data(), 1024);
+        EXPECT_EQ(r.status, attempt < 3 ? SS_ERR : SS_COMP);
+        if (attempt < 3) {
+            EXPECT_EQ(r.srb.SenseArea[2], 0x04);
+            EXPECT_EQ(r.srb.SenseArea[12], 0x44);
+        }
+    }
+    ASSERT_EQ(transfer(false, 21, 1).status, SS_COMP);   /* outside the range: not counted */
+    ASSERT_EQ(execute(bus, 0, 1, readCdb(20, 1), SRB_DIR_IN, buffer.data(), 512).status, SS_COMP);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer.data()) + 1, 15), lbaStamp(20).substr(1));
+    EXPECT_NE(buffer[0], uint8_t(lbaStamp(20)[0]));
+    ASSERT_EQ(execute(bus, 0, 1, readCdb(20, 1), SRB_DIR_IN, buffer.data(), 512).status, SS_COMP);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer.data()), 16), lbaStamp(20));
+
+    /* Writes of 29-30 and 31-32: 30 lost, 31 stored with its first byte inverted. */
+    std::vector<uint8_t> written(2 * 512, 0x5A);
+    ASSERT_EQ(execute(bus, 0, 1, writeCdb(29, 2), SRB_DIR_OUT, written.data(), 1024).status, SS_COMP);
+    ASSERT_EQ(execute(bus, 0, 1, writeCdb(31, 2), SRB_DIR_OUT, written.data(), 1024).status, SS_COMP);
+    EXPECT_EQ(written[0], 0x5A) << "the caller's buffer is left as it was sent";
+    ASSERT_EQ(execute(bus, 0, 1, readCdb(29, 4), SRB_DIR_IN, buffer.data(), 2048).status, SS_COMP);
+    EXPECT_EQ(buffer[0], 0x5A);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(buffer.data()) + 512, 16), lbaStamp(30));
+    EXPECT_EQ(buffer[2 * 512], 0xA5);
+    EXPECT_EQ(buffer[2 * 512 + 1], 0x5A);
+    EXPECT_EQ(buffer[3 * 512], 0x5A);
+}
+
+TEST_F(VbusFaults, SynchronizeCacheIsAcceptedUnlessTheDeviceDoesNotKnowIt)
+{
+    const std::vector<uint8_t> sync = {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    load("");
+    EXPECT_EQ(execute(bus, 0, 1, sync, 0, nullptr, 0).status, SS_COMP);
+    load("sync_cache = no\n");
+    ExecResult refused = execute(bus, 0, 1, sync, 0, nullptr, 0);
+    EXPECT_EQ(refused.status, SS_ERR);
+    EXPECT_EQ(refused.srb.SenseArea[2], 0x05);
+    EXPECT_EQ(refused.srb.SenseArea[12], 0x20);
+}
+
 TEST_F(VbusFaults, TraceHasOneLinePerRequest)
 {
     load("completion = async\ndelay_ms = 1\n");
