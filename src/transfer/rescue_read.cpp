@@ -10,8 +10,6 @@ namespace {
 /* Messages handled between two requests of a rescue at the most, so that a stream of them
    cannot hold the rescue up. */
 constexpr int kMessagesBetweenRequests = 32;
-constexpr uint8_t kHostDataOverrunUnderrun = 0x12;   /* SRB_HaStat */
-constexpr uint8_t kSenseUnitAttention = 0x06;
 constexpr uint8_t kAscResetOccurred = 0x29;          /* power on, reset or bus device reset */
 }  // namespace
 
@@ -22,7 +20,7 @@ ReadFailure classifyReadFailure(const RequestOutcome &outcome)
        underrun is what some ASPI layers add to a read that stopped at a bad block. */
     if (outcome.status != SS_ERR || outcome.targetStatus != kScsiCheckCondition)
         return ReadFailure::Fatal;
-    if (outcome.hostStatus != 0 && outcome.hostStatus != kHostDataOverrunUnderrun)
+    if (outcome.hostStatus != HASTAT_OK && outcome.hostStatus != HASTAT_DO_DU)
         return ReadFailure::Fatal;
     switch (outcome.senseKey) {
     case kSenseMediumError:
