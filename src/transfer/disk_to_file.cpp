@@ -67,22 +67,12 @@ void copyDiskToFile(HWND owner)
                     MB_YESNO | MB_ICONWARNING) == IDNO)
         return;
 
-    /* The buffer and the progress box come first: a copy refused for want of memory or of a
-       window must not have emptied the file. */
+    /* The buffer comes first: a copy refused for want of memory must not have emptied the file. */
     uint8_t *ioBuffer = allocateIoBuffer(owner, bufferBytes);
     if (!ioBuffer)
         return;
-    std::snprintf(appState.scratchText, kScratchTextSize,
-                  "Kestrova is Writing: %5.1f Mbytes \n(%d sectors, %d bytes/sector)\nto  file %s\n",
-                  sizeInMegabytes(transferSectors, sectorSize), transferSectors, sectorSize,
-                  appState.imagePath);
-    if (!startTransfer(owner, appState.scratchText)) {
-        releaseIoBuffer(ioBuffer);
-        return;
-    }
     FILE *file = std::fopen(appState.imagePath, "wb");
     if (!file) {
-        closeProgressBox();
         releaseIoBuffer(ioBuffer);
         showMessage(owner, "Can't create output file. Check name and device.", "ERROR", MB_ICONERROR);
         return;
@@ -90,6 +80,16 @@ void copyDiskToFile(HWND owner)
     /* Each chunk goes to the file in one system write: a full disk shows at the chunk that
        meets it, and the process exit after a SCSI failure leaves nothing unwritten. */
     std::setvbuf(file, nullptr, _IONBF, 0);
+
+    std::snprintf(appState.scratchText, kScratchTextSize,
+                  "Kestrova is Writing: %5.1f Mbytes \n(%d sectors, %d bytes/sector)\nto  file %s\n",
+                  sizeInMegabytes(transferSectors, sectorSize), transferSectors, sectorSize,
+                  appState.imagePath);
+    if (!startTransfer(owner, appState.scratchText)) {
+        releaseIoBuffer(ioBuffer);
+        std::fclose(file);
+        return;
+    }
 
     ArchiveCopy copy;
     startArchiveCopy(copy, TransferMode::DiskToFile, owner, sendCommand, transferSectors, sectorSize, bufferBytes,
