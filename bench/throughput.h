@@ -15,7 +15,7 @@
 #include <cstdint>
 
 struct ThroughputOptions {
-    int pairs = 11;
+    int pairs = 15;
     /* Off at 0. Otherwise every transfer pays, per chunk, this share of its floor's time (the
        median of the cell's floor passes so far) on top: a regression made on purpose. */
     double slowdownPercent = 0;

@@ -3,7 +3,7 @@
 # the loop's own calls), measured in pairs; native dd for reference, the memory of the process
 # and the bus's own costs. Not a test: it prints figures and judges nothing (docs/PERFORMANCE.md).
 #   BENCH_MIB       size of each disk in MB (default 512); a pass moves BENCH_MIB x 16 chunks
-#   BENCH_PAIRS     pairs per cell after one warm-up round (default 11)
+#   BENCH_PAIRS     pairs per cell after one warm-up round (default 15)
 #   BENCH_ONLY      throughput: only the paired table; bus: only the loop's steps, the bus and
 #                   the machine's own costs (no transfers, no dd)
 #   BENCH_SLOWDOWN  a percentage: every transfer made that much slower on purpose (default 0,
@@ -14,7 +14,7 @@ set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
 mib=${BENCH_MIB:-512}
-pairs=${BENCH_PAIRS:-11}
+pairs=${BENCH_PAIRS:-15}
 only=${BENCH_ONLY:-all}
 slowdown=${BENCH_SLOWDOWN:-0}
 started=$SECONDS
@@ -50,7 +50,8 @@ echo "bench: $($KESTROVA_WINE_LOADER --version), $KESTROVA_WINE_ARCH build, disk
   --only "$only" --slowdown "$slowdown"
 status=$?
 [ $status -eq 0 ] || { echo "bench: the benchmark program failed (status $status)" >&2; exit $status; }
-[ "$only" = throughput ] && { echo "bench: done in $((SECONDS - started)) s, load:$(uptime | sed 's/.*load average://')"; exit 0; }
+finished() { echo "bench: done in $((SECONDS - started)) s, load:$(uptime | sed 's/.*load average://')"; exit 0; }
+[ "$only" = throughput ] && finished
 
 # What a Wine server request costs at the least on this machine, natively.
 echo
@@ -60,7 +61,7 @@ if command -v cc >/dev/null 2>&1 && cc -O2 -o "$work/ipc_cost" "$KESTROVA_ROOT/b
 else
   echo "  (no native C compiler: not measured)"
 fi
-[ "$only" = bus ] && { echo "bench: done in $((SECONDS - started)) s"; exit 0; }
+[ "$only" = bus ] && finished
 
 # Native dd over the same images (still in the page cache), for reference.
 echo
@@ -79,3 +80,4 @@ for bs in 4k 16k 64k; do
   run_dd "file to disk" $bs "$work/image.img" "$work/disk1.img" notrunc
   run_dd "disk to disk" $bs "$work/disk0.img" "$work/disk1.img" notrunc
 done
+finished
