@@ -8,6 +8,8 @@
 #                   the machine's own costs (no transfers, no dd)
 #   BENCH_SLOWDOWN  a percentage: every transfer made that much slower on purpose (default 0,
 #                   off), to see the table catch a regression
+#   BENCH_NICE      a niceness for the Wine session (program, wineserver, display), e.g. -10
+#                   as root on a machine others are using; unset, the session runs as started
 # Needs about 5 x BENCH_MIB MB of free disk space in the build folder; the images are removed
 # afterwards.
 set -uo pipefail
@@ -17,6 +19,7 @@ mib=${BENCH_MIB:-512}
 pairs=${BENCH_PAIRS:-15}
 only=${BENCH_ONLY:-all}
 slowdown=${BENCH_SLOWDOWN:-0}
+niceness=${BENCH_NICE:-}
 started=$SECONDS
 
 if [ ! -f "$KESTROVA_RUN_BUILD/build.ninja" ]; then
@@ -40,10 +43,10 @@ fi
 
 echo "bench: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, load:$(uptime | sed 's/.*load average://')"
 echo "bench: $($KESTROVA_WINE_LOADER --version), $KESTROVA_WINE_ARCH build, disks of $mib MB, $pairs pairs," \
-  "slowdown $slowdown %, commit $(git -C "$KESTROVA_ROOT" rev-parse --short HEAD 2>/dev/null)"
+  "slowdown $slowdown %,${niceness:+ niceness $niceness,} commit $(git -C "$KESTROVA_ROOT" rev-parse --short HEAD 2>/dev/null)"
 # The progress box opens and closes at every transfer: without a window manager Wine would wait
 # for one at each close, so the program's windows are left unmanaged, as in the transfer tests.
-"$here/wine-session.sh" bash -c '
+${niceness:+nice -n "$niceness"} "$here/wine-session.sh" bash -c '
   "$KESTROVA_WINE_LOADER" reg add "HKCU\\Software\\Wine\\AppDefaults\\kestrova_bench.exe\\X11 Driver" \
     /v Managed /d N /f >/dev/null 2>&1
   "$0" "$@"' "$here/winerun.sh" "$exe" "$(kestrova_winpath "$work")" --mib "$mib" --pairs "$pairs" \
