@@ -3,7 +3,7 @@
  * the throughput of the three transfers on the virtual bus against their floor, measured in
  * pairs in this one process; then where the time of a chunk goes, the memory of the process,
  * and the bus's own costs. FOLDER receives the bus configuration and the images (disks of N MB,
- * default 1024); the caller removes them. --only measures one part: the throughput table, or
+ * default 512); the caller removes them. --only measures one part: the throughput table, or
  * the loop's steps and the bus's costs. --slowdown makes the transfers slower on purpose (see
  * throughput.h); it is off by default.
  */
@@ -25,7 +25,7 @@ constexpr int32_t kSectorSize = 512;
 
 struct Options {
     std::string folder;
-    int64_t mib = 1024;
+    int64_t mib = 512;
     bool throughput = true;   /* the paired throughput table */
     bool details = true;      /* chunk steps, the loop's and the bus's costs */
     ThroughputOptions pairs;

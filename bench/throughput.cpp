@@ -6,7 +6,6 @@
 #include "slowdown.h"
 #include "transfers.h"
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
