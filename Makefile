@@ -29,8 +29,9 @@ dist: setup
 screenshots: setup build
 	@bash scripts/screenshots.sh
 
-# Throughput of the transfers on the virtual bus against a raw copy, in the build tree that runs
-# here (BENCH_MIB, BENCH_ROUNDS; see docs/PERFORMANCE.md). Prints figures; not a test.
+# Throughput of the transfers on the virtual bus against a raw copy, in pairs, in the build tree
+# that runs here (BENCH_MIB, BENCH_PAIRS, BENCH_ONLY, BENCH_SLOWDOWN, BENCH_NICE; see
+# docs/PERFORMANCE.md). Prints figures; not a test.
 bench: setup
 	@bash scripts/bench.sh
 

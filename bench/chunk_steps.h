@@ -6,9 +6,8 @@
 #ifndef KESTROVA_BENCH_CHUNK_STEPS_H
 #define KESTROVA_BENCH_CHUNK_STEPS_H
 
+#include "cells.h"
 #include <cstdint>
-
-enum class Direction { DiskToFile, FileToDisk, DiskToDisk };
 
 struct StepTimes {
     double pump = 0;        /* PeekMessage pass that found the queue empty */
@@ -27,8 +26,6 @@ bool timeChunkSteps(Direction direction, int32_t sectors, int32_t bufferBlocks, 
 
 /* Cost of one read of the clock that the steps use. */
 double clockReadSeconds();
-
-
 
 /* Wall and process CPU seconds per call of the loop's own steps, the progress box open. */
 struct CallCosts {

@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
-# make bench: the transfers' throughput on the virtual bus against a raw copy of the same bytes,
-# native dd for reference, the memory of the process and the bus's own costs. Not a test: it
-# prints figures and judges nothing. BENCH_MIB (default 1024) is the size of each disk,
-# BENCH_ROUNDS (default 3) the rounds per figure. Needs about 3 x BENCH_MIB MB of free disk
-# space in the build folder; the images are removed afterwards. BENCH_ONLY=bus measures only the
-# loop's steps, the bus and the machine's own costs (no transfers, no dd).
+# make bench: the transfers' throughput on the virtual bus against their floor (a raw copy plus
+# the loop's own calls), measured in pairs; native dd for reference, the memory of the process
+# and the bus's own costs. Not a test: it prints figures and judges nothing (docs/PERFORMANCE.md).
+#   BENCH_MIB       size of each disk in MB (default 512); a pass moves BENCH_MIB x 16 chunks
+#   BENCH_PAIRS     pairs per cell after one warm-up round (default 15)
+#   BENCH_ONLY      throughput: only the paired table; report: only what the image report costs
+#                   Disk to file; bus: only the loop's steps, the bus and the machine's own costs
+#                   (no transfers, no dd)
+#   BENCH_SLOWDOWN  a percentage: every transfer made that much slower on purpose (default 0,
+#                   off), to see the table catch a regression
+#   BENCH_NICE      a niceness for the Wine session (program, wineserver, display), e.g. -10
+#                   as root on a machine others are using; unset, the session runs as started
+# Needs about 5 x BENCH_MIB MB of free disk space in the build folder; the images are removed
+# afterwards.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/wine-env.sh"
-mib=${BENCH_MIB:-1024}
-rounds=${BENCH_ROUNDS:-3}
+mib=${BENCH_MIB:-512}
+pairs=${BENCH_PAIRS:-15}
 only=${BENCH_ONLY:-all}
+slowdown=${BENCH_SLOWDOWN:-0}
+niceness=${BENCH_NICE:-}
+started=$SECONDS
 
 if [ ! -f "$KESTROVA_RUN_BUILD/build.ninja" ]; then
   toolchain=mingw64-toolchain.cmake
@@ -26,21 +37,25 @@ rm -rf "$work"
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 free_mib=$(df -Pm "$work" | awk 'NR == 2 { print $4 }')
-if [ "$free_mib" -lt $((3 * mib + 512)) ]; then
-  echo "bench: $free_mib MB free in $work, $((3 * mib + 512)) MB needed" >&2
+if [ "$free_mib" -lt $((5 * mib + 512)) ]; then
+  echo "bench: $free_mib MB free in $work, $((5 * mib + 512)) MB needed" >&2
   exit 1
 fi
 
 echo "bench: $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) CPUs, load:$(uptime | sed 's/.*load average://')"
-echo "bench: $($KESTROVA_WINE_LOADER --version), $KESTROVA_WINE_ARCH build, disks of $mib MB, $rounds rounds"
+echo "bench: $($KESTROVA_WINE_LOADER --version), $KESTROVA_WINE_ARCH build, disks of $mib MB, $pairs pairs," \
+  "slowdown $slowdown %,${niceness:+ niceness $niceness,} commit $(git -C "$KESTROVA_ROOT" rev-parse --short HEAD 2>/dev/null)"
 # The progress box opens and closes at every transfer: without a window manager Wine would wait
 # for one at each close, so the program's windows are left unmanaged, as in the transfer tests.
-"$here/wine-session.sh" bash -c '
+${niceness:+nice -n "$niceness"} "$here/wine-session.sh" bash -c '
   "$KESTROVA_WINE_LOADER" reg add "HKCU\\Software\\Wine\\AppDefaults\\kestrova_bench.exe\\X11 Driver" \
     /v Managed /d N /f >/dev/null 2>&1
-  "$0" "$1" "$2" "$3" "$4" "$5"' "$here/winerun.sh" "$exe" "$(kestrova_winpath "$work")" "$mib" "$rounds" "$only"
+  "$0" "$@"' "$here/winerun.sh" "$exe" "$(kestrova_winpath "$work")" --mib "$mib" --pairs "$pairs" \
+  --only "$only" --slowdown "$slowdown"
 status=$?
 [ $status -eq 0 ] || { echo "bench: the benchmark program failed (status $status)" >&2; exit $status; }
+finished() { echo "bench: done in $((SECONDS - started)) s, load:$(uptime | sed 's/.*load average://')"; exit 0; }
+[ "$only" = throughput ] || [ "$only" = report ] && finished
 
 # What a Wine server request costs at the least on this machine, natively.
 echo
@@ -50,7 +65,7 @@ if command -v cc >/dev/null 2>&1 && cc -O2 -o "$work/ipc_cost" "$KESTROVA_ROOT/b
 else
   echo "  (no native C compiler: not measured)"
 fi
-[ "$only" = bus ] && exit 0
+[ "$only" = bus ] && finished
 
 # Native dd over the same images (still in the page cache), for reference.
 echo
@@ -69,3 +84,4 @@ for bs in 4k 16k 64k; do
   run_dd "file to disk" $bs "$work/image.img" "$work/disk1.img" notrunc
   run_dd "disk to disk" $bs "$work/disk0.img" "$work/disk1.img" notrunc
 done
+finished
