@@ -78,7 +78,6 @@ VerifyJob verifyJobFor(const ArchiveCopy &copy)
 void writeReport(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end, DWORD copyTicks, const char *verifyText)
 {
     static const char *const outcomes[] = {"complete", "stopped by ABORT", "stopped: the image file could not be written"};
-    char reportPath[kPathBufferSize + 8];
     ImageReport report = {};
     report.imagePath = appState.imagePath;
     report.title = "disk image report";
@@ -95,15 +94,21 @@ void writeReport(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end, DWORD copy
     report.unreadableSectors = sectorsIn(copy.reader.unreadable);
     report.mapPath = copy.reader.rescue && !copy.mapWriteFailed ? copy.mapPath : nullptr;
     report.verifyText = verifyText;
-    if (!reportPathForImage(appState.imagePath, reportPath, sizeof reportPath) ||
-        !writeImageReport(reportPath, report)) {
-        char format[kTextSize], text[kTextSize];
-        std::snprintf(text, sizeof text, loadText(IDS_REPORT_WRITE_FAILED, format, sizeof format), reportPath);
-        showMessage(copy.owner, text, "Error", MB_ICONERROR);
-    }
+    saveImageReport(copy.owner, report);
 }
 
 }  // namespace
+
+void saveImageReport(HWND owner, const ImageReport &report)
+{
+    char reportPath[kMapPathSize];
+    if (!reportPathForImage(report.imagePath, reportPath, sizeof reportPath) ||
+        !writeImageReport(reportPath, report)) {
+        char format[kTextSize], text[kTextSize];
+        std::snprintf(text, sizeof text, loadText(IDS_REPORT_WRITE_FAILED, format, sizeof format), reportPath);
+        showMessage(owner, text, "Error", MB_ICONERROR);
+    }
+}
 
 void startArchiveCopy(ArchiveCopy &copy, TransferMode mode, HWND owner, SendASPI32CommandFn sendCommand,
                       int32_t transferSectors, int32_t sectorSize, uint64_t bufferBytes, FILE *file)

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include "app_state.h"
 #include "image_sink.h"
+#include "image_report.h"
 #include "rescue_map.h"
 #include "rescue_read.h"
 #include "verify_pass.h"
@@ -54,5 +55,8 @@ enum class CopyEnd { Completed, Aborted, FileError };
 /* After the copy, its box closed and its file closed: the map, the verify pass when the copy ran
    to its end, the report (Disk to file), then the boxes that say what they found. */
 void finishArchiveCopy(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end);
+
+/* Writes the report beside report.imagePath, replacing it; a failure is shown to owner. */
+void saveImageReport(HWND owner, const ImageReport &report);
 
 #endif

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 #include "app_state.h"
+#include "archive_copy.h"
 #include "chunk_rule.h"
 #include "image_file.h"
 #include "image_report.h"
@@ -117,7 +118,6 @@ void hashFile(FILE *file, int64_t dataLength, ImageReport &report)
 
 void writeRetryReport(FILE *file, const RescueMap &map, const char *mapPath, uint64_t bufferBytes, DWORD ticks)
 {
-    char reportPath[kMapPathSize];
     ImageReport report = {};
     report.imagePath = appState.imagePath;
     report.title = "disk image report, after a retry of its unreadable sectors";
@@ -131,12 +131,7 @@ void writeRetryReport(FILE *file, const RescueMap &map, const char *mapPath, uin
     report.milliseconds = GetTickCount() - ticks;
     report.unreadableSectors = sectorsIn(map.unreadable);
     report.mapPath = mapPath;
-    if (!reportPathForImage(appState.imagePath, reportPath, sizeof reportPath) ||
-        !writeImageReport(reportPath, report)) {
-        char format[kTextSize], text[kTextSize];
-        std::snprintf(text, sizeof text, loadText(IDS_REPORT_WRITE_FAILED, format, sizeof format), reportPath);
-        showMessage(appState.mainForm, text, "Error", MB_ICONERROR);
-    }
+    saveImageReport(appState.mainForm, report);
 }
 
 /* Reads the listed sectors again into the open image; returns the sectors still to read. */

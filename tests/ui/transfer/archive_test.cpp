@@ -431,6 +431,18 @@ TEST_F(Archive, ReportRecordsTheSourceAndTheChecksumsOfTheImageWithAndWithoutPad
         keep(c.image, c.image);
         keep(std::string(c.image) + ".txt", std::string(c.image) + ".txt");
     }
+    /* A report that cannot be written is said; the image is whole. */
+    appState.archive.verify = false;
+    CreateDirectoryA(pathOf("blocked.img.txt").c_str(), nullptr);
+    usePath("blocked.img");
+    {
+        MessageBoxWatch boxes;
+        copyDiskToFile(form());
+        ASSERT_EQ(boxes.boxes().size(), 1u);
+        EXPECT_EQ(boxes.boxes()[0].text, "Can't write the report " + pathOf("blocked.img.txt"));
+        EXPECT_EQ(readWholeFile(pathOf("blocked.img")).size(), 130560u);
+    }
+    RemoveDirectoryA(pathOf("blocked.img.txt").c_str());
     /* An exact-length image goes back without a question about its length. */
     appState.archive = ArchiveOptions();
     appState.transferSectors = 255;
