@@ -1,6 +1,6 @@
 /*
  * The archiving options on the virtual bus, one journey each: unreadable sectors skipped into
- * a ddrescue map and read again by a retry pass, ABORT in the middle of a rescue, the verify
+ * a ddrescue map and read again by a retry pass, ABORT in the middle of a rescue or a retry, the verify
  * pass in the three directions, the report with its checksums and exact-length images, and the
  * failures that still end the program. With KESTROVA_ARCHIVE_KEEP set, the maps, images and
  * reports are copied there for archive_tools_check.sh, which lets ddrescuelog and sha256sum
@@ -15,6 +15,7 @@
 #include "settings_support.h"
 #include "transfers.h"
 #include "ui_language.h"
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 
@@ -310,6 +311,55 @@ TEST_F(Archive, AbortStopsARescueBetweenTwoRequests)
     ASSERT_TRUE(readRescueMap(pathOf("disk.img.map").c_str(), read));
     EXPECT_EQ(read.triedSectors, int32_t(done));
     EXPECT_EQ(sectorsIn(read.unreadable), done - 40);
+}
+
+/* ABORT during a retry: the sectors read so far are in the image, the rest stay in the map. */
+TEST_F(Archive, AbortStopsARetryAndTheMapKeepsWhatWasNotReadAgain)
+{
+    useBus("fault = read lba 40-63");
+    appState.archive.skipUnreadable = true;
+    usePath("disk.img");
+    const std::string map = pathOf("disk.img") + ".map";
+    {
+        MessageBoxWatch boxes;
+        copyDiskToFile(form());
+        ASSERT_EQ(boxes.boxes().size(), 1u);
+    }
+    /* Every sector reads now, each request taking 50 ms: the retry of all 24 would take 1.2 s. */
+    useBus("completion = async\ndelay_ms = 50");
+    const size_t traceBefore = trace().size();
+    std::thread clicker([this, traceBefore] {
+        for (int i = 0; i < 10000; i++) {
+            const std::vector<std::string> reads = readsIn(trace(), traceBefore);
+            if (std::find(reads.begin(), reads.end(), "40+1") != reads.end())
+                break;
+            Sleep(1);
+        }
+        PostMessageA(GetDlgItem(appState.progressBox, IDC_ABORT), BM_CLICK, 0, 0);
+    });
+    MessageBoxWatch boxes;
+    boxes.answer(IDYES);
+    copyDiskToFile(form());
+    clicker.join();
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_EQ(appState.progressBox, nullptr);
+    RescueMap read;
+    ASSERT_TRUE(readRescueMap(map.c_str(), read));
+    ASSERT_EQ(read.unreadable.size(), 1u);
+    const uint32_t recovered = read.unreadable[0].first - 40;
+    EXPECT_GE(recovered, 1u);
+    EXPECT_LT(recovered, 12u) << "the click was not seen between two requests";
+    EXPECT_EQ(read.unreadable[0].first + read.unreadable[0].count, 64u);
+    EXPECT_EQ(boxes.boxes()[1].text, "Sectors read again, now in the image: " + std::to_string(recovered) +
+                                         " of 24. Still unreadable: " + std::to_string(24 - recovered) +
+                                         ".\nThe map is updated: " + map);
+    std::vector<int> zeros;
+    for (int s = 40 + int(recovered); s < 64; s++)
+        zeros.push_back(s);
+    Bytes expected = source_;
+    for (int s : zeros)
+        std::fill(expected.begin() + s * 512, expected.begin() + (s + 1) * 512, 0);
+    EXPECT_TRUE(readWholeFile(pathOf("disk.img")) == expected);
 }
 
 TEST_F(Archive, VerifyPassesSoundCopiesAndFindsLostOrAlteredSectors)
