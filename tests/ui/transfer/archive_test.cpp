@@ -17,6 +17,7 @@
 #include "ui_language.h"
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -54,8 +55,19 @@ protected:
     std::string trace() { Bytes t = readWholeFile(pathOf("trace.log")); return std::string(t.begin(), t.end()); }
     std::string text(const std::string &name) { Bytes t = readWholeFile(pathOf(name)); return std::string(t.begin(), t.end()); }
 
+    /* A thread that clicks ABORT on the progress box once the bus's trace satisfies seen (or
+       after some 10 s). */
+    std::thread clickAbortWhen(std::function<bool(const std::string &)> seen)
+    {
+        return std::thread([this, seen] {
+            for (int i = 0; i < 10000 && !seen(trace()); i++)
+                Sleep(1);
+            PostMessageA(GetDlgItem(appState.progressBox, IDC_ABORT), BM_CLICK, 0, 0);
+        });
+    }
+
     /* The source with the given sectors zeroed. */
-    Bytes sourceWithZeros(std::initializer_list<int> sectors) const
+    Bytes sourceWithZeros(const std::vector<int> &sectors) const
     {
         Bytes expected = source_;
         for (int s : sectors)
@@ -289,11 +301,8 @@ TEST_F(Archive, AbortStopsARescueBetweenTwoRequests)
     useBus("fault = read lba 40-63\ncompletion = async\ndelay_ms = 50");
     appState.archive.skipUnreadable = true;
     usePath("disk.img");
-    std::thread clicker([this] {
-        for (int i = 0; i < 10000 && trace().find("len=512 status=04") == std::string::npos; i++)
-            Sleep(1);
-        PostMessageA(GetDlgItem(appState.progressBox, IDC_ABORT), BM_CLICK, 0, 0);
-    });
+    std::thread clicker = clickAbortWhen(
+        [](const std::string &trace) { return trace.find("len=512 status=04") != std::string::npos; });
     MessageBoxWatch boxes;
     copyDiskToFile(form());
     clicker.join();
@@ -328,14 +337,9 @@ TEST_F(Archive, AbortStopsARetryAndTheMapKeepsWhatWasNotReadAgain)
     /* Every sector reads now, each request taking 50 ms: the retry of all 24 would take 1.2 s. */
     useBus("completion = async\ndelay_ms = 50");
     const size_t traceBefore = trace().size();
-    std::thread clicker([this, traceBefore] {
-        for (int i = 0; i < 10000; i++) {
-            const std::vector<std::string> reads = readsIn(trace(), traceBefore);
-            if (std::find(reads.begin(), reads.end(), "40+1") != reads.end())
-                break;
-            Sleep(1);
-        }
-        PostMessageA(GetDlgItem(appState.progressBox, IDC_ABORT), BM_CLICK, 0, 0);
+    std::thread clicker = clickAbortWhen([traceBefore](const std::string &trace) {
+        const std::vector<std::string> reads = readsIn(trace, traceBefore);
+        return std::find(reads.begin(), reads.end(), "40+1") != reads.end();
     });
     MessageBoxWatch boxes;
     boxes.answer(IDYES);
@@ -356,10 +360,7 @@ TEST_F(Archive, AbortStopsARetryAndTheMapKeepsWhatWasNotReadAgain)
     std::vector<int> zeros;
     for (int s = 40 + int(recovered); s < 64; s++)
         zeros.push_back(s);
-    Bytes expected = source_;
-    for (int s : zeros)
-        std::fill(expected.begin() + s * 512, expected.begin() + (s + 1) * 512, 0);
-    EXPECT_TRUE(readWholeFile(pathOf("disk.img")) == expected);
+    EXPECT_TRUE(readWholeFile(pathOf("disk.img")) == sourceWithZeros(zeros));
 }
 
 TEST_F(Archive, VerifyPassesSoundCopiesAndFindsLostOrAlteredSectors)
@@ -425,11 +426,8 @@ TEST_F(Archive, AbortStopsTheVerifyPass)
     useBus("completion = async\ndelay_ms = 50");
     appState.archive.verify = true;
     usePath("out.img");
-    std::thread clicker([this] {
-        for (int i = 0; i < 10000 && trace().find("cdb=28 08") == std::string::npos; i++)
-            Sleep(1);
-        PostMessageA(GetDlgItem(appState.progressBox, IDC_ABORT), BM_CLICK, 0, 0);
-    });
+    std::thread clicker = clickAbortWhen(
+        [](const std::string &trace) { return trace.find("cdb=28 08") != std::string::npos; });
     MessageBoxWatch boxes;
     copyDiskToFile(form());
     clicker.join();
