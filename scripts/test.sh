@@ -6,6 +6,12 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 if [ "$KESTROVA_WINE_ARCH" = win32 ]; then other=win64; else other=win32; fi
 echo "test: running the $KESTROVA_WINE_ARCH build in ${KESTROVA_RUN_BUILD#$KESTROVA_ROOT/} under Wine"
 log=$KESTROVA_RUN_BUILD/ctest-output.log
+# Tests write only under build/: what is new in the source tree afterwards fails the run.
+source_files() {
+  git -C "$KESTROVA_ROOT" status --porcelain --untracked-files=all --ignored 2>/dev/null |
+    grep -v '^!! build/$' | sort
+}
+before=$(source_files)
 "$KESTROVA_ROOT/scripts/wine-session.sh" ctest --test-dir "$KESTROVA_RUN_BUILD" --output-on-failure "$@" 2>&1 |
   tee "$log"
 status=${PIPESTATUS[0]}
@@ -23,4 +29,10 @@ else
   counts="no result"
 fi
 echo "tested: $KESTROVA_WINE_ARCH ($counts); compiled only: $other tests"
+left=$(comm -13 <(echo "$before") <(source_files))
+if [ -n "$left" ]; then
+  echo "test: the tests left files in the source tree (they may write only under build/):"
+  echo "$left"
+  status=1
+fi
 exit "$status"
