@@ -40,11 +40,12 @@ struct MachineProfile {
     std::string existingPageFiles;
     std::string systemPartition;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
+    unsigned windowsVersion = 0x0A00;
 };
 
 MachineProfile windows10Desktop();
 MachineProfile windowsXp();
-/* The XP machine as Windows 2000 shows it: no port answers the adapter query. */
+/* The XP machine as Windows 2000 shows it: the adapter query answered with the older descriptor. */
 MachineProfile windows2000();
 MachineProfile unknownSystemDisk();
 
