@@ -102,15 +102,6 @@ MachineProfile windows10PageFileOnMo()
     return machine;
 }
 
-/* The XP machine with a DVD-RAM recorder at id 4 of the card, its UDF volume G: in use. */
-MachineProfile windowsXpWithDvdRecorder()
-{
-    MachineProfile machine = windowsXp();
-    machine.units.push_back({"dvd-ram", 1, 0, 4, "CdRom1", bus_type::kScsi, 0x05, true, 2048, 100, true});
-    machine.volumes.push_back({"\\\\?\\Volume{g4}", "\\Device\\CdRom1", 'G', {"dvd-ram"}, true, true});
-    return machine;
-}
-
 struct Command {
     std::vector<uint8_t> cdb;
     uint32_t length;              /* data out, or none */

@@ -89,6 +89,14 @@ MachineProfile unknownSystemDisk()
     };
 }
 
+MachineProfile windowsXpWithDvdRecorder()
+{
+    MachineProfile machine = windowsXp();
+    machine.units.push_back({"dvd-ram", 1, 0, 4, "CdRom1", kScsi, 0x05, true, 2048, 100, true});
+    machine.volumes.push_back({"\\\\?\\Volume{g4}", "\\Device\\CdRom1", 'G', {"dvd-ram"}, true, true});
+    return machine;
+}
+
 void loadMachine(const MachineProfile &machine, const std::string &folder)
 {
     EmulatedStack &s = emulatedStack();

@@ -48,6 +48,8 @@ MachineProfile windowsXp();
 /* The XP machine as Windows 2000 shows it: the adapter query answered with the older descriptor. */
 MachineProfile windows2000();
 MachineProfile unknownSystemDisk();
+/* The XP machine with a DVD-RAM recorder at id 4 of the card, its UDF volume G: in use. */
+MachineProfile windowsXpWithDvdRecorder();
 
 /* Fills the emulated stack with the machine; the medium of each unit is the image file
  * folder\<name>.img, made with a pattern of its own (seed: the unit's row number + 1). */
