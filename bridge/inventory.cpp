@@ -186,7 +186,6 @@ bool attachToPort(Bridge &b, std::vector<HostAdapter> &adapters, const ClassDevi
             d.type = c.description.busType >= 0 ? c.description.deviceType : c.type;
             d.address = c.address;
             d.limits = a.limits;
-            d.claimed = true;
             a.devices.push_back(d);
             at = a.devices.end() - 1;
         }
@@ -199,6 +198,7 @@ bool attachToPort(Bridge &b, std::vector<HostAdapter> &adapters, const ClassDevi
             conflicts.push_back(key);
             return true;
         }
+        at->claimed = true;
         snprintf(at->classPath, sizeof at->classPath, "%s", c.path);
         at->diskNumber = c.disk ? c.number : -1;
         at->cdNumber = c.cdRom ? c.number : -1;

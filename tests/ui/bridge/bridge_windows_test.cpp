@@ -21,38 +21,41 @@ void makeTwin(EmulatedUnit &unit, const char *product, const char *serial)
 
 }  // namespace
 
-/* On the XP machine's SCSI card: a USB drive whose driver answers the address of the sampler at
-   id 4, which the port lists as claimed by no class driver, and a second disk class device of the
-   SCSI family answering for the sampler disk at id 2. A write to id 4 reaches the sampler through
-   the port, the USB drive is on the USB/1394 adapter, and the disk two class devices answer for
-   is not used: SS_NO_DEVICE, the trace says why. */
+/* Class devices that answer addresses on the XP machine's SCSI card: a USB MO drive whose driver
+   gives the address of the sampler disk at id 2; a disk giving that of the sampler at id 4, which
+   the port lists as claimed by no class driver; another disk giving that of the ZIP drive at id 5.
+   The samplers at ids 2 and 4 get their writes, the USB drive is on the USB/1394 adapter, and the
+   ZIP drive that two class devices answer for is not used: SS_NO_DEVICE, the trace says why. */
 TEST_F(MachineJourney, AUnitIsReachedOnlyThroughItsOwnClassDevice)
 {
     MachineProfile machine = windowsXp();
     machine.ports.push_back({2, PortModel::Storport, "usbstor", bus_type::kUsb, 1, 64 * 1024, 17, 0, false});
     machine.units.push_back({"sampler 4", 1, 0, 4, "", bus_type::kScsi, 0x03, false, 512, 400, true});
-    machine.units.push_back({"usb zip", 2, 0, 0, "PhysicalDrive4", bus_type::kUsb, 0x00, true, 512, 400, true});
-    machine.units.push_back({"second path", 2, 0, 1, "PhysicalDrive5", bus_type::kSas, 0x00, false, 512, 400, true});
+    machine.units.push_back({"stray disk", 2, 0, 0, "PhysicalDrive4", bus_type::kSas, 0x00, false, 512, 400, true});
+    machine.units.push_back({"usb mo", 2, 0, 1, "PhysicalDrive5", bus_type::kUsb, 0x07, true, 512, 400, true});
+    machine.units.push_back({"second path", 2, 0, 2, "PhysicalDrive6", bus_type::kSas, 0x00, true, 512, 400, true});
     load(machine);
-    EmulatedUnit &usbZip = emulatedStack().unit("usb zip");
-    usbZip.answersPort = 1;
-    usbZip.answersTarget = 4;
-    EmulatedUnit &secondPath = emulatedStack().unit("second path");
-    secondPath.answersPort = 1;
-    secondPath.answersTarget = 2;
+    for (auto [unit, target] : {std::pair<const char *, uint8_t>{"stray disk", 4}, {"usb mo", 2}, {"second path", 5}}) {
+        emulatedStack().unit(unit).answersPort = 1;
+        emulatedStack().unit(unit).answersTarget = target;
+    }
     ASSERT_EQ(supportInfo(), uint32_t(SS_COMP) << 8 | 2) << "the card and the USB/1394 adapter";
 
-    EXPECT_EQ(writeSector(0, 4, 60).SRB_Status, SS_COMP);
-    EXPECT_TRUE(reached("sampler 4", 0x2A));
-    EXPECT_FALSE(reached("usb zip", 0x2A));
-    EXPECT_EQ(writeSector(1, 0, 61).SRB_Status, SS_COMP);
-    EXPECT_TRUE(reached("usb zip", 0x2A)) << "the USB drive on its own adapter";
+    for (auto [target, unit] : {std::pair<uint8_t, const char *>{2, "sampler"}, {4, "sampler 4"}}) {
+        SCOPED_TRACE(unit);
+        EXPECT_EQ(writeSector(0, target, 60).SRB_Status, SS_COMP);
+        EXPECT_TRUE(reached(unit, 0x2A));
+    }
+    EXPECT_FALSE(reached("stray disk", 0x2A) || reached("usb mo", 0x2A));
+    SRB_GDEVBlock type = {SC_GET_DEV_TYPE, 0, 1, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(send(&type), SS_COMP);
+    EXPECT_EQ(type.SRB_DeviceType, 0x07) << "the USB MO drive on the USB/1394 adapter";
 
-    SRB_GDEVBlock type = {SC_GET_DEV_TYPE, 0, 0, 0, 0, 2, 0, 0, 0};
+    type = {SC_GET_DEV_TYPE, 0, 0, 0, 0, 5, 0, 0, 0};
     EXPECT_EQ(send(&type), SS_NO_DEVICE);
-    EXPECT_EQ(writeSector(0, 2, 62).SRB_Status, SS_NO_DEVICE);
-    EXPECT_FALSE(reached("sampler", 0x2A) || reached("second path", 0x2A));
-    EXPECT_NE(traceText().find("both answer port 1 bus 0 target 2 lun 0: the unit is not used"), std::string::npos);
+    EXPECT_EQ(writeSector(0, 5, 61).SRB_Status, SS_NO_DEVICE);
+    EXPECT_FALSE(reached("zip", 0x2A) || reached("second path", 0x2A));
+    EXPECT_NE(traceText().find("both answer port 1 bus 0 target 5 lun 0: the unit is not used"), std::string::npos);
 }
 
 /* Two identical USB ZIP drives without serial numbers whose driver gives no address, and a card
