@@ -160,7 +160,7 @@ void addPortAdapters(Bridge &b, int port, HANDLE handle, const char *driver, Bus
  * port's family, or that names a unit the port lists as unclaimed, is not that unit (a USB drive
  * whose driver answers some address of its own): false, and it goes on as a drive of no port. */
 bool attachToPort(Bridge &b, std::vector<HostAdapter> &adapters, const ClassDevice &c,
-                  std::vector<std::string> &conflicts)
+                  std::vector<UnitAddress> &conflicts)
 {
     for (HostAdapter &a : adapters) {
         if (!c.address.known || a.port != c.address.port || a.bus != c.address.bus)
@@ -193,9 +193,7 @@ bool attachToPort(Bridge &b, std::vector<HostAdapter> &adapters, const ClassDevi
             /* Two class devices for one unit: either may be another device; neither is used. */
             traceLine(b, "%s and %s both answer port %d bus %u target %u lun %u: the unit is not used", at->classPath,
                       c.path, a.port, a.bus, c.address.target, c.address.lun);
-            char key[48];
-            snprintf(key, sizeof key, "%d/%u/%u/%u", a.port, a.bus, c.address.target, c.address.lun);
-            conflicts.push_back(key);
+            conflicts.push_back(c.address);
             return true;
         }
         at->claimed = true;
@@ -210,14 +208,15 @@ bool attachToPort(Bridge &b, std::vector<HostAdapter> &adapters, const ClassDevi
 }
 
 /* The units two class devices answered for leave their adapters: SS_NO_DEVICE. */
-void dropConflicts(std::vector<HostAdapter> &adapters, const std::vector<std::string> &conflicts)
+void dropConflicts(std::vector<HostAdapter> &adapters, const std::vector<UnitAddress> &conflicts)
 {
     for (HostAdapter &a : adapters)
         a.devices.erase(std::remove_if(a.devices.begin(), a.devices.end(),
                                        [&](const BridgeDevice &d) {
-                                           char key[48];
-                                           snprintf(key, sizeof key, "%d/%u/%u/%u", a.port, a.bus, d.target, d.lun);
-                                           return std::find(conflicts.begin(), conflicts.end(), key) != conflicts.end();
+                                           return std::any_of(conflicts.begin(), conflicts.end(), [&](const UnitAddress &c) {
+                                               return c.port == a.port && c.bus == a.bus && c.target == d.target &&
+                                                      c.lun == d.lun;
+                                           });
                                        }),
                         a.devices.end());
 }
@@ -345,7 +344,7 @@ void takeInventory(Bridge &b)
 
     std::vector<ClassDevice> classes = listClassDevices(b);
     std::vector<const ClassDevice *> drives;
-    std::vector<std::string> conflicts;
+    std::vector<UnitAddress> conflicts;
     for (const ClassDevice &c : classes) {
         if (attachToPort(b, scsi, c, conflicts) || attachToPort(b, internal, c, conflicts))
             continue;

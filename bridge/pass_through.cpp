@@ -73,10 +73,13 @@ uint8_t refused(Bridge &b, SRB_ExecSCSICmd &srb, uint8_t status, const char *why
     return status;
 }
 
+/* The caller's SRB_SenseLen bytes of sense area: what came, zeros after it (no byte of an older
+ * reply left). */
 void copySense(SRB_ExecSCSICmd &srb, const uint8_t *sense, size_t length)
 {
-    size_t n = std::min<size_t>({length, srb.SRB_SenseLen, sizeof srb.SenseArea});
-    memcpy(srb.SenseArea, sense, n);
+    const size_t room = std::min<size_t>(srb.SRB_SenseLen, sizeof srb.SenseArea);
+    memset(srb.SenseArea, 0, room);
+    memcpy(srb.SenseArea, sense, std::min(length, room));
 }
 
 /* The sense data of a CHECK CONDITION the port brought back without any: REQUEST SENSE, which
@@ -110,7 +113,6 @@ uint8_t refuseWrite(Bridge &b, SRB_ExecSCSICmd &srb, const char *why)
 {
     uint8_t sense[kFixedSenseLength];
     buildSense(sense, kSenseDataProtect, kAscWriteProtected);
-    memset(srb.SenseArea, 0, std::min<size_t>(srb.SRB_SenseLen, sizeof srb.SenseArea));
     copySense(srb, sense, sizeof sense);
     srb.SRB_TargStat = kScsiCheckCondition;
     return refused(b, srb, SS_ERR, why);
@@ -256,7 +258,6 @@ uint8_t passThrough(Bridge &b, HostAdapter &a, BridgeDevice &d, SRB_ExecSCSICmd 
     srb.SRB_TargStat = sptd.ScsiStatus;
     uint8_t status = sptd.ScsiStatus == kScsiGood ? SS_COMP : SS_ERR;
     if (sptd.ScsiStatus == kScsiCheckCondition) {
-        memset(srb.SenseArea, 0, std::min<size_t>(srb.SRB_SenseLen, sizeof srb.SenseArea));
         size_t senseLength = std::min<size_t>(sptd.SenseInfoLength, kSenseRoom);
         const uint8_t *sense = request.sense;
         uint8_t asked[kSenseRoom] = {};
