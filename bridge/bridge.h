@@ -12,8 +12,9 @@
  * inventory.cpp     the adapters: the buses of the ports, their units, the USB/1394 adapter
  * unit_handles.cpp  the class devices, and a unit's class device, found again by its address
  * commands.cpp      which commands only read, per device type; which way their data goes
- * protection.cpp    which disks are never written, and whether a write may go to a disk now
- * volume_locks.cpp  the volumes of a disk locked and dismounted before each write; media changes
+ * volume_places.cpp which disks (or CD/DVD drive) a volume or a drive letter lies on
+ * protection.cpp    which disks are never written, and whether a write may go to a unit now
+ * volume_locks.cpp  the volumes of a disk locked and dismounted for writing; media changes
  * pass_through.cpp  one SC_EXEC_SCSI_CMD as IOCTL_SCSI_PASS_THROUGH_DIRECT
  * requests.cpp      GetASPI32SupportInfo and the ASPI commands
  * trace.cpp         the request trace, when asked for
@@ -67,25 +68,38 @@ struct HeldVolume {
     HANDLE handle;                       /* the lock lasts while this is open */
 };
 
+/* A device a volume lies on, as IOCTL_STORAGE_GET_DEVICE_NUMBER names it: a disk (N of
+ * \\.\PhysicalDriveN) or a CD/DVD drive (N of \\.\CdRomN). */
+struct VolumeHost {
+    bool cdRom;
+    int number;
+};
+
 struct BridgeDevice {
     uint8_t target = 0;                  /* as the program addresses it */
     uint8_t lun = 0;
     uint8_t type = 0;                    /* peripheral device type */
+    bool removable = false;              /* its medium can be changed */
     bool claimed = false;                /* a class driver owns it: requests go to classPath */
     char classPath[kClassPathSize] = ""; /* empty while no class device answers for it */
     int diskNumber = -1;                 /* N of \\.\PhysicalDriveN */
+    int cdNumber = -1;                   /* N of \\.\CdRomN */
     UnitAddress address;                 /* where Windows places it; a unit is found again by it */
     std::string identity;                /* vendor, product, revision, serial of its class device */
     HANDLE handle = INVALID_HANDLE_VALUE;/* the class device, opened at its first request */
+    bool lost = false;                   /* its class device went away since the inventory */
     TransferLimits limits;
     uint32_t timeoutSeconds = kDefaultTimeoutSeconds;
-    std::vector<HeldVolume> held;        /* locked for writing this disk */
-    bool mediaCountKnown = false;        /* the media change count the held locks belong to */
+    std::vector<HeldVolume> held;        /* locked for writing this device */
+    bool mediaCountKnown = false;        /* the last media change count IOCTL_STORAGE_CHECK_VERIFY gave */
     ULONG mediaChanges = 0;
+    bool volumesChecked = false;         /* every volume on it is held, for the medium of that count */
+    bool mediumInDoubt = false;          /* a unit attention came back since: check the volumes again */
 };
 
 struct HostAdapter {
     int port = -1;                       /* N of \\.\ScsiN:; -1: the USB/1394 adapter */
+    BusFamily family = BusFamily::Scsi;
     HANDLE portHandle = INVALID_HANDLE_VALUE;   /* shared by the port's buses, not owned */
     uint8_t bus = 0;
     bool internal = false;               /* shown by the expert setting: its disks are never written */
@@ -124,11 +138,14 @@ BusFamily portFamily(Bridge &bridge, int port, HANDLE handle, char (&driver)[32]
 struct DeviceDescription {
     int busType = -1;
     uint8_t deviceType = 0;
+    bool removable = false;
     std::string identity;
 };
 DeviceDescription describeClassDevice(Bridge &bridge, HANDLE device);
 /* A class device's adapter limits (StorageAdapterProperty); false when not given. */
 bool classDeviceLimits(Bridge &bridge, HANDLE device, TransferLimits &limits);
+/* Whether a class device on a bus of this family may be the unit of a port of that family. */
+bool sameBusFamily(BusFamily port, BusFamily device);
 
 /* inventory.cpp */
 void takeInventory(Bridge &bridge);
@@ -140,6 +157,7 @@ struct ClassDevice {
     char path[kClassPathSize];
     int number;
     bool disk;                           /* \\.\PhysicalDriveN */
+    bool cdRom;                          /* \\.\CdRomN */
     uint8_t type;                        /* the device type its class stands for */
     UnitAddress address;
     DeviceDescription description;
@@ -147,11 +165,14 @@ struct ClassDevice {
 /* Every class device that opens, in family then number order. */
 std::vector<ClassDevice> listClassDevices(Bridge &bridge);
 /* The handle a request for this unit goes to: its port, or its class device, opened at its first
- * request after checking that it is still the same unit (else it is looked for by its address).
+ * request after checking that it is still the same unit. A unit whose class device went away is
+ * found again only when exactly one class device answers with its address and identity.
  * INVALID_HANDLE_VALUE with the Windows error when there is none. */
 HANDLE unitHandle(Bridge &bridge, HostAdapter &adapter, BridgeDevice &device, DWORD &error);
 /* The class device stopped answering (unplugged): forget its handle and locks. */
 void dropUnitHandle(Bridge &bridge, BridgeDevice &device);
+/* Let go of the handle (the inventory is taken again). */
+void closeUnitHandle(Bridge &bridge, BridgeDevice &device);
 bool deviceGone(DWORD error);
 
 /* commands.cpp */
@@ -166,19 +187,31 @@ DataWay certainDataWay(const uint8_t *cdb, uint8_t cdbLength);
  * allocation length, as INQUIRY's does). */
 bool repliesUpToAllocationLength(const uint8_t *cdb, uint8_t cdbLength);
 
+/* volume_places.cpp */
+enum class Placement { OnDevices, Nowhere, Unknown };
+/* Where the volume a path opens lies: on disks (its extents, else its device number) or on a
+ * CD/DVD drive; Nowhere when it is gone, has no medium or is on no disk or drive (a floppy);
+ * Unknown when it does not say. */
+Placement placeVolume(Bridge &bridge, const char *path, std::vector<VolumeHost> &hosts);
+/* The disks of the volume a path or a drive letter opens; false when it is on none. */
+bool pathDisks(Bridge &bridge, const char *path, std::vector<int> &disks);
+bool driveDisks(Bridge &bridge, char letter, std::vector<int> &disks);
+/* Whether one of the hosts is the device's class device. */
+bool liesOn(const std::vector<VolumeHost> &hosts, const BridgeDevice &device);
+
 /* protection.cpp */
 void findProtectedDisks(Bridge &bridge);
-/* The disks a volume lies on (its extents, else its device number); false when it does not say.
- * A volume of a CD or DVD lies on no disk. */
-bool volumeDisks(Bridge &bridge, HANDLE volume, std::vector<int> &disks);
-/* Null when the command may go to the unit now (the disk's volumes locked and dismounted),
+/* Null when the command may go to the unit now (the volumes on it locked and dismounted),
  * else the rule that refuses it. */
 const char *writeRefusal(Bridge &bridge, const HostAdapter &adapter, BridgeDevice &device);
 
 /* volume_locks.cpp */
-const char *prepareDiskForWriting(Bridge &bridge, BridgeDevice &device);
-/* The medium may have changed: the locks taken for the old one go. */
-void forgetMedium(Bridge &bridge, BridgeDevice &device);
+/* Locks and dismounts the volumes on a disk or CD/DVD drive before a write; null, or why not. */
+const char *prepareForWriting(Bridge &bridge, BridgeDevice &device);
+/* A unit attention came back through a pass-through (sense ASC in asc). */
+void noteUnitAttention(Bridge &bridge, BridgeDevice &device, uint8_t asc);
+/* The device is gone or the inventory taken again: the locks go. */
+void releaseVolumes(Bridge &bridge, BridgeDevice &device);
 
 /* pass_through.cpp */
 /* The most one request may move: MaximumTransferLength, and MaximumPhysicalPages of a page-

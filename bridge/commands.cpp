@@ -14,6 +14,7 @@ namespace {
 constexpr int kAnyAction = -1;
 /* Peripheral device types, as bits. */
 constexpr uint32_t kDisks = 1u << 0x00 | 1u << 0x07 | 1u << 0x0E;   /* direct access, optical memory, RBC */
+constexpr uint32_t kCdDvd = 1u << 0x05;                              /* MMC: CD, DVD and BD drives */
 constexpr uint32_t kEveryType = 0xFFFFFFFFu;
 
 struct ReadOnlyCommand {
@@ -50,6 +51,23 @@ constexpr ReadOnlyCommand kReadOnly[] = {
     {0xA3, 0x0F, kDisks},                /*   REPORT TIMESTAMP */
     {0xA8, kAnyAction, kDisks},          /* READ(12) */
     {0xB7, kAnyAction, kDisks},          /* READ DEFECT DATA(12) */
+    {0x23, kAnyAction, kCdDvd},          /* READ FORMAT CAPACITIES (MMC) */
+    {0x25, kAnyAction, kCdDvd},          /* READ CAPACITY */
+    {0x28, kAnyAction, kCdDvd},          /* READ(10) */
+    {0x42, kAnyAction, kCdDvd},          /* READ SUB-CHANNEL */
+    {0x43, kAnyAction, kCdDvd},          /* READ TOC/PMA/ATIP */
+    {0x46, kAnyAction, kCdDvd},          /* GET CONFIGURATION */
+    {0x4A, kAnyAction, kCdDvd},          /* GET EVENT STATUS NOTIFICATION */
+    {0x51, kAnyAction, kCdDvd},          /* READ DISC INFORMATION (XPWRITE for a disk) */
+    {0x52, kAnyAction, kCdDvd},          /* READ TRACK INFORMATION */
+    {0x5C, kAnyAction, kCdDvd},          /* READ BUFFER CAPACITY */
+    {0xA4, kAnyAction, kCdDvd},          /* REPORT KEY (MAINTENANCE OUT for a disk) */
+    {0xA8, kAnyAction, kCdDvd},          /* READ(12) */
+    {0xAC, kAnyAction, kCdDvd},          /* GET PERFORMANCE */
+    {0xAD, kAnyAction, kCdDvd},          /* READ DISC STRUCTURE */
+    {0xB9, kAnyAction, kCdDvd},          /* READ CD MSF */
+    {0xBD, kAnyAction, kCdDvd},          /* MECHANISM STATUS */
+    {0xBE, kAnyAction, kCdDvd},          /* READ CD */
 };
 
 struct DataWayOf {

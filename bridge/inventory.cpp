@@ -2,11 +2,15 @@
  * The inventory: the adapters the program sees. Each SCSI port Windows has (\\.\ScsiN:) is asked
  * its bus type; the buses of SCSI-family ports that hold a unit become adapters, in port then bus
  * order (IOCTL_SCSI_GET_INQUIRY_DATA gives the buses and units, IOCTL_SCSI_GET_CAPABILITIES what
- * the port takes). The class devices are then asked where they are (IOCTL_SCSI_GET_ADDRESS): a
- * claimed unit of a shown port is reached through its class device; USB and 1394 drives that no
- * shown port owns make one adapter of their own, after the SCSI ones. Internal ports (ATA, SATA,
- * NVMe, RAID, virtual, ...) and ports of an unknown kind are not shown unless the expert setting
- * asks for them; then they come last, and their disks are never written.
+ * the port takes). The class devices are then asked where they are (IOCTL_SCSI_GET_ADDRESS, whose
+ * answer is documented for class drivers and port PDOs only): a class device is taken as a unit
+ * of a shown port only when its bus is of the port's family and the port lists that unit as
+ * claimed (or not at all); a unit two class devices answer for is not used. USB and 1394 drives
+ * that no shown port owns make one adapter of their own, after the SCSI ones. The program shows
+ * four adapters: with more, those holding a removable or non-disk device and the USB/1394 one
+ * come first. Internal ports (ATA, SATA, NVMe, RAID, virtual, ...) and ports of an unknown kind
+ * are not shown unless the expert setting asks for them; then they come last, and their disks
+ * are never written.
  */
 #include "bridge.h"
 
@@ -21,6 +25,7 @@ constexpr DWORD kFirstInquiryBuffer = 4096;
 constexpr DWORD kLargestInquiryBuffer = 1u << 20;
 constexpr uint8_t kGroupInitiatorId = 7;
 const char kGroupIdentifier[] = "USB/1394";
+constexpr size_t kAdaptersShown = 4;     /* what the program takes */
 
 bool internalPortsWanted()
 {
@@ -93,7 +98,7 @@ void fitTargets(HostAdapter &a)
 
 /* One adapter per bus the port reports, with the logical units found on it. Every offset in the
  * data is checked against what the port returned. */
-void addPortAdapters(Bridge &b, int port, HANDLE handle, const char *driver, bool internal,
+void addPortAdapters(Bridge &b, int port, HANDLE handle, const char *driver, BusFamily family,
                      std::vector<HostAdapter> &out)
 {
     std::vector<uint8_t> data = inquiryData(b, handle);
@@ -111,7 +116,8 @@ void addPortAdapters(Bridge &b, int port, HANDLE handle, const char *driver, boo
         a.port = port;
         a.portHandle = handle;
         a.bus = uint8_t(bus);
-        a.internal = internal;
+        a.family = family;
+        a.internal = family != BusFamily::Scsi;
         a.limits = limits;
         adapterIdentifier(driver, port, a.bus, busCount, a.identifier);
         size_t entryAt = busDataAt + size_t(bus) * sizeof(SCSI_BUS_DATA);
@@ -134,6 +140,8 @@ void addPortAdapters(Bridge &b, int port, HANDLE handle, const char *driver, boo
                     d.target = unit.TargetId;
                     d.lun = unit.Lun;
                     d.type = peripheral & 0x1F;
+                    d.removable = unit.InquiryDataLength >= 2 && data.size() - offset > headerSize + 1 &&
+                                  (data[offset + headerSize + 1] & 0x80);
                     d.claimed = unit.DeviceClaimed != 0;
                     d.address = {true, uint8_t(port), a.bus, d.target, d.lun};
                     d.limits = limits;
@@ -148,15 +156,29 @@ void addPortAdapters(Bridge &b, int port, HANDLE handle, const char *driver, boo
 
 /* A class device of a unit of a shown port: the unit is reached through it. Some ports leave
  * claimed units out of their inquiry data; such a unit is added with the device type its class
- * device gives (its class's own when it gives none). */
-bool attachToPort(std::vector<HostAdapter> &adapters, const ClassDevice &c)
+ * device gives (its class's own when it gives none). A class device whose bus is not of the
+ * port's family, or that names a unit the port lists as unclaimed, is not that unit (a USB drive
+ * whose driver answers some address of its own): false, and it goes on as a drive of no port. */
+bool attachToPort(Bridge &b, std::vector<HostAdapter> &adapters, const ClassDevice &c,
+                  std::vector<UnitAddress> &conflicts)
 {
     for (HostAdapter &a : adapters) {
         if (!c.address.known || a.port != c.address.port || a.bus != c.address.bus)
             continue;
+        const BusFamily family = familyOfBusType(c.description.busType);
+        if (!sameBusFamily(a.family, family)) {
+            traceLine(b, "%s answers port %d bus %u target %u lun %u but is on a %s bus: not that unit", c.path,
+                      a.port, a.bus, c.address.target, c.address.lun, familyName(family));
+            return false;
+        }
         auto at = std::find_if(a.devices.begin(), a.devices.end(), [&](const BridgeDevice &d) {
             return d.target == c.address.target && d.lun == c.address.lun;
         });
+        if (at != a.devices.end() && !at->claimed) {
+            traceLine(b, "%s answers port %d bus %u target %u lun %u, which the port lists as claimed by no class "
+                      "driver: not that unit", c.path, a.port, a.bus, c.address.target, c.address.lun);
+            return false;
+        }
         if (at == a.devices.end()) {
             BridgeDevice d;
             d.target = c.address.target;
@@ -167,13 +189,36 @@ bool attachToPort(std::vector<HostAdapter> &adapters, const ClassDevice &c)
             a.devices.push_back(d);
             at = a.devices.end() - 1;
         }
+        if (at->classPath[0]) {
+            /* Two class devices for one unit: either may be another device; neither is used. */
+            traceLine(b, "%s and %s both answer port %d bus %u target %u lun %u: the unit is not used", at->classPath,
+                      c.path, a.port, a.bus, c.address.target, c.address.lun);
+            conflicts.push_back(c.address);
+            return true;
+        }
         at->claimed = true;
         snprintf(at->classPath, sizeof at->classPath, "%s", c.path);
         at->diskNumber = c.disk ? c.number : -1;
+        at->cdNumber = c.cdRom ? c.number : -1;
         at->identity = c.description.identity;
+        at->removable = at->removable || c.description.removable;
         return true;
     }
     return false;
+}
+
+/* The units two class devices answered for leave their adapters: SS_NO_DEVICE. */
+void dropConflicts(std::vector<HostAdapter> &adapters, const std::vector<UnitAddress> &conflicts)
+{
+    for (HostAdapter &a : adapters)
+        a.devices.erase(std::remove_if(a.devices.begin(), a.devices.end(),
+                                       [&](const BridgeDevice &d) {
+                                           return std::any_of(conflicts.begin(), conflicts.end(), [&](const UnitAddress &c) {
+                                               return c.port == a.port && c.bus == a.bus && c.target == d.target &&
+                                                      c.lun == d.lun;
+                                           });
+                                       }),
+                        a.devices.end());
 }
 
 /* The USB and 1394 drives no shown port owns, numbered by what they are (the same drives give
@@ -186,6 +231,7 @@ HostAdapter usbGroup(Bridge &b, std::vector<const ClassDevice *> &drives)
                    : strcmp(x->path, y->path) < 0;
     });
     HostAdapter group;
+    group.family = BusFamily::UsbOr1394;
     group.initiatorId = kGroupInitiatorId;
     setIdentifier(group.identifier, kGroupIdentifier);
     group.limits.maxTransfer = 0;
@@ -196,9 +242,11 @@ HostAdapter usbGroup(Bridge &b, std::vector<const ClassDevice *> &drives)
         BridgeDevice d;
         d.target = target++;
         d.type = c->description.deviceType;
+        d.removable = c->description.removable;
         d.claimed = true;
         snprintf(d.classPath, sizeof d.classPath, "%s", c->path);
         d.diskNumber = c->disk ? c->number : -1;
+        d.cdNumber = c->cdRom ? c->number : -1;
         d.address = c->address;
         d.identity = c->description.identity;
         HANDLE h = b.win->openDevice(c->path, 0);
@@ -222,15 +270,46 @@ void traceAdapters(Bridge &b)
         char place[32] = "USB/1394 drives";
         if (a.port >= 0)
             snprintf(place, sizeof place, "port %d bus %u", a.port, a.bus);
-        traceLine(b, "adapter %u: %s, id %u, \"%.16s\"%s, %u units, largest transfer %lu, alignment %lu", unsigned(i),
-                  place, a.initiatorId, reinterpret_cast<const char *>(a.identifier),
-                  a.internal ? " (internal: disks never written)" : "", unsigned(a.devices.size()),
+        traceLine(b, "adapter %u: %s, id %u, \"%.16s\"%s%s, %u units, largest transfer %lu, alignment %lu",
+                  unsigned(i), place, a.initiatorId, reinterpret_cast<const char *>(a.identifier),
+                  a.internal ? " (internal: disks never written)" : "",
+                  i >= kAdaptersShown ? " (beyond the fourth: the program does not show it)" : "",
+                  unsigned(a.devices.size()),
                   (unsigned long)largestTransfer(a.limits), (unsigned long)a.limits.alignmentMask);
         for (const BridgeDevice &d : a.devices)
             traceLine(b, "  target %u lun %u type %02X %s%s", d.target, d.lun, d.type,
                       d.claimed ? "claimed, via " : "unclaimed, via the port",
                       d.claimed ? (d.classPath[0] ? d.classPath : "(no class device)") : "");
     }
+}
+
+/* Whether an adapter holds what a sampler user copies: a removable medium or a device that is
+ * no disk (a sampler, a CD or tape drive). */
+bool holdsRemovableOrNonDisk(const HostAdapter &a)
+{
+    return std::any_of(a.devices.begin(), a.devices.end(),
+                       [](const BridgeDevice &d) { return d.removable || !isDiskType(d.type); });
+}
+
+/* Port and bus order, the USB/1394 adapter after the SCSI ones, internal ports last. When the
+ * program would not see them all, the SCSI adapters holding a removable or non-disk device and
+ * the USB/1394 adapter come first, so that fixed disks of SAS or iSCSI buses do not push them
+ * out. */
+std::vector<HostAdapter> ordered(std::vector<HostAdapter> &scsi, std::vector<HostAdapter> &usb,
+                                 std::vector<HostAdapter> &internal)
+{
+    std::vector<HostAdapter> all;
+    for (std::vector<HostAdapter> *list : {&scsi, &usb, &internal})
+        for (HostAdapter &a : *list)
+            if (!a.devices.empty()) {
+                fitTargets(a);
+                all.push_back(a);
+            }
+    if (all.size() > kAdaptersShown)
+        std::stable_partition(all.begin(), all.end(), [](const HostAdapter &a) {
+            return !a.internal && (a.port < 0 || holdsRemovableOrNonDisk(a));
+        });
+    return all;
 }
 
 }  // namespace
@@ -256,36 +335,31 @@ void takeInventory(Bridge &b)
         char driver[32];
         BusFamily family = portFamily(b, port, h, driver);
         if (family == BusFamily::Scsi)
-            addPortAdapters(b, port, h, driver, false, scsi);
+            addPortAdapters(b, port, h, driver, family, scsi);
         else if (family != BusFamily::UsbOr1394 && internalWanted)
-            addPortAdapters(b, port, h, driver, true, internal);
+            addPortAdapters(b, port, h, driver, family, internal);
         else
             traceLine(b, "port %d not shown (%s)", port, familyName(family));
     }
 
     std::vector<ClassDevice> classes = listClassDevices(b);
-    std::vector<const ClassDevice *> usb;
+    std::vector<const ClassDevice *> drives;
+    std::vector<UnitAddress> conflicts;
     for (const ClassDevice &c : classes) {
-        if (attachToPort(scsi, c) || attachToPort(internal, c))
+        if (attachToPort(b, scsi, c, conflicts) || attachToPort(b, internal, c, conflicts))
             continue;
         if (familyOfBusType(c.description.busType) == BusFamily::UsbOr1394)
-            usb.push_back(&c);
+            drives.push_back(&c);
         else
             traceLine(b, "%s not shown (on no shown port, bus type %d)", c.path, c.description.busType);
     }
+    dropConflicts(scsi, conflicts);
+    dropConflicts(internal, conflicts);
 
-    for (std::vector<HostAdapter> *list : {&scsi, &internal})
-        for (HostAdapter &a : *list)
-            if (!a.devices.empty()) {
-                fitTargets(a);
-                b.adapters.push_back(a);
-            }
-    if (!usb.empty()) {
-        HostAdapter group = usbGroup(b, usb);
-        b.adapters.insert(b.adapters.begin() + ptrdiff_t(std::count_if(b.adapters.begin(), b.adapters.end(),
-                                                                       [](const HostAdapter &a) { return !a.internal; })),
-                          group);
-    }
+    std::vector<HostAdapter> usb;
+    if (!drives.empty())
+        usb.push_back(usbGroup(b, drives));
+    b.adapters = ordered(scsi, usb, internal);
     traceAdapters(b);
 }
 
@@ -293,7 +367,7 @@ void releaseInventory(Bridge &b)
 {
     for (HostAdapter &a : b.adapters)
         for (BridgeDevice &d : a.devices)
-            dropUnitHandle(b, d);
+            closeUnitHandle(b, d);
     for (HANDLE h : b.ports)
         b.win->closeDevice(h);
     b.ports.clear();

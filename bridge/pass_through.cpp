@@ -1,12 +1,17 @@
 /*
  * One SC_EXEC_SCSI_CMD as one IOCTL_SCSI_PASS_THROUGH_DIRECT: to the class device of a claimed
- * unit, else to the port with the unit's bus, target and LUN. The sense data of a check
- * condition comes back in the same call and goes to the block's sense area. A buffer that does
- * not meet the port's alignment, or would touch more physical pages than it takes, goes through
- * a page-aligned copy. What Windows answers becomes the nearest ASPI status: a short transfer is
- * an error (HaStat DO_DU) unless the caller asked for the residual count or the command's reply
- * may be shorter than its allocation length (INQUIRY, MODE SENSE, ...), a timeout an error
- * with HaStat COMMAND_TIMEOUT, a device gone SS_NO_DEVICE, and so on.
+ * unit, else to the port with the unit's bus, target and LUN. The request is checked first, then
+ * a write is let through (protection.cpp), so that a request refused anyway locks nothing. The
+ * sense data of a check condition comes back in the same call and goes to the block's sense
+ * area, cleared first so that no byte of an older reply stays; when the port brought none back
+ * (no autosense), a REQUEST SENSE asks for it. A unit attention is Windows' business too: the
+ * class driver does not see it (volume_locks.cpp). A buffer that does not meet the port's
+ * alignment, or would touch more physical pages than it takes, goes through a page-aligned copy.
+ * What Windows answers becomes the nearest ASPI status: a short transfer is an error (HaStat
+ * DO_DU) unless the caller asked for the residual count or the command's reply may be shorter
+ * than its allocation length (INQUIRY, MODE SENSE, ...), a timeout an error with HaStat
+ * COMMAND_TIMEOUT, a device gone SS_NO_DEVICE (a write is then never sent again: the unit is
+ * looked for at the next request), and so on.
  */
 #include "bridge.h"
 #include "scsi_status.h"
@@ -68,10 +73,39 @@ uint8_t refused(Bridge &b, SRB_ExecSCSICmd &srb, uint8_t status, const char *why
     return status;
 }
 
+/* The caller's SRB_SenseLen bytes of sense area: what came, zeros after it (no byte of an older
+ * reply left). */
 void copySense(SRB_ExecSCSICmd &srb, const uint8_t *sense, size_t length)
 {
-    size_t n = std::min<size_t>({length, srb.SRB_SenseLen, sizeof srb.SenseArea});
-    memcpy(srb.SenseArea, sense, n);
+    const size_t room = std::min<size_t>(srb.SRB_SenseLen, sizeof srb.SenseArea);
+    memset(srb.SenseArea, 0, room);
+    memcpy(srb.SenseArea, sense, std::min(length, room));
+}
+
+/* The sense data of a CHECK CONDITION the port brought back without any: REQUEST SENSE, which
+ * gets it from the device while it still holds it. Its length, 0 when none came. */
+size_t requestSense(Bridge &b, HANDLE h, const BridgeDevice &d, uint8_t bus, uint8_t (&sense)[kSenseRoom])
+{
+    PassThroughRequest request = {};
+    SCSI_PASS_THROUGH_DIRECT &sptd = request.sptd;
+    sptd.Length = sizeof sptd;
+    sptd.PathId = bus;
+    sptd.TargetId = d.target;
+    sptd.Lun = d.lun;
+    sptd.CdbLength = 6;
+    sptd.DataIn = SCSI_IOCTL_DATA_IN;
+    sptd.DataTransferLength = kSenseRoom;
+    sptd.TimeOutValue = d.timeoutSeconds;
+    sptd.DataBuffer = sense;
+    sptd.SenseInfoOffset = offsetof(PassThroughRequest, sense);
+    sptd.Cdb[0] = 0x03;
+    sptd.Cdb[4] = kSenseRoom;
+    DWORD returned = 0;
+    if (!b.win->deviceControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request, sizeof request,
+                              &returned) ||
+        sptd.ScsiStatus != kScsiGood)
+        return 0;
+    return std::min<size_t>(sptd.DataTransferLength, kSenseRoom);
 }
 
 /* A write the bridge will not let through: CHECK CONDITION, DATA PROTECT, write protected. */
@@ -115,12 +149,18 @@ bool needsCopy(const TransferLimits &limits, const uint8_t *data, uint32_t lengt
     return limits.maxPages > 0 && pages > limits.maxPages;
 }
 
-uint8_t senseKey(const uint8_t *sense, size_t length)
+/* The sense key and additional sense code of fixed or descriptor format sense data. */
+uint8_t senseKey(const uint8_t *sense, size_t length, uint8_t &asc)
 {
-    if (length >= 3 && ((sense[0] & 0x7F) == 0x70 || (sense[0] & 0x7F) == 0x71))
+    asc = 0;
+    if (length >= 3 && ((sense[0] & 0x7F) == 0x70 || (sense[0] & 0x7F) == 0x71)) {
+        asc = length > 12 ? sense[12] : 0;
         return sense[2] & 0x0F;
-    if (length >= 2 && ((sense[0] & 0x7F) == 0x72 || (sense[0] & 0x7F) == 0x73))
+    }
+    if (length >= 2 && ((sense[0] & 0x7F) == 0x72 || (sense[0] & 0x7F) == 0x73)) {
+        asc = length > 2 ? sense[2] : 0;
         return sense[1] & 0x0F;
+    }
     return 0;
 }
 
@@ -141,23 +181,24 @@ uint8_t passThrough(Bridge &b, HostAdapter &a, BridgeDevice &d, SRB_ExecSCSICmd 
     const bool writes = !onlyReads(d.type, srb.CDBByte, srb.SRB_CDBLen);
     const char *badWay = nullptr;
     const DataWay way = dataWay(srb, badWay);
+    if (badWay)
+        return refused(b, srb, SS_INVALID_SRB, badWay);
+    if (srb.SRB_BufLen > largestTransfer(d.limits))
+        return refused(b, srb, SS_BUFFER_TO_BIG, "longer than the port takes");
 
     PassThroughRequest request = {};
     SCSI_PASS_THROUGH_DIRECT &sptd = request.sptd;
     uint8_t *copy = nullptr;
     bool sent = false;
     DWORD error = 0;
+    HANDLE h = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 2; attempt++) {
-        HANDLE h = unitHandle(b, a, d, error);
+        h = unitHandle(b, a, d, error);
         if (h == INVALID_HANDLE_VALUE)
             return failed(b, srb, error, d.classPath[0] ? d.classPath : "no class device answers for the unit");
         if (writes)
             if (const char *why = writeRefusal(b, a, d))
                 return refuseWrite(b, srb, why);
-        if (badWay)
-            return refused(b, srb, SS_INVALID_SRB, badWay);
-        if (srb.SRB_BufLen > largestTransfer(d.limits))
-            return refused(b, srb, SS_BUFFER_TO_BIG, "longer than the port takes");
 
         uint8_t *data = srb.SRB_BufPointer;
         if (needsCopy(d.limits, data, srb.SRB_BufLen)) {
@@ -193,12 +234,16 @@ uint8_t passThrough(Bridge &b, HostAdapter &a, BridgeDevice &d, SRB_ExecSCSICmd 
         error = sent ? 0 : GetLastError();
         if (sent || !d.claimed || !deviceGone(error) || attempt > 0)
             break;
-        /* The class device has gone (unplugged): the unit may be back under another name. */
+        /* The class device has gone (unplugged): the unit may be back under another name. A write
+         * is not sent again: whatever answers now may be another drive, or the same one with
+         * another medium and file system. */
         traceLine(b, "%s has gone (error %lu)", d.classPath, error);
         dropUnitHandle(b, d);
         if (copy)
             VirtualFree(copy, 0, MEM_RELEASE);
         copy = nullptr;
+        if (writes)
+            return failed(b, srb, error, "the write is not sent again");
     }
 
     uint32_t moved = sent ? std::min<uint32_t>(sptd.DataTransferLength, srb.SRB_BufLen) : 0;
@@ -214,9 +259,16 @@ uint8_t passThrough(Bridge &b, HostAdapter &a, BridgeDevice &d, SRB_ExecSCSICmd 
     uint8_t status = sptd.ScsiStatus == kScsiGood ? SS_COMP : SS_ERR;
     if (sptd.ScsiStatus == kScsiCheckCondition) {
         size_t senseLength = std::min<size_t>(sptd.SenseInfoLength, kSenseRoom);
-        copySense(srb, request.sense, senseLength);
-        if (senseKey(request.sense, senseLength) == kSenseUnitAttention && d.diskNumber >= 0)
-            forgetMedium(b, d);
+        const uint8_t *sense = request.sense;
+        uint8_t asked[kSenseRoom] = {};
+        if (senseLength == 0 && srb.SRB_SenseLen > 0) {
+            senseLength = requestSense(b, h, d, a.bus, asked);
+            sense = asked;
+        }
+        copySense(srb, sense, senseLength);
+        uint8_t asc = 0;
+        if (senseKey(sense, senseLength, asc) == kSenseUnitAttention && (d.diskNumber >= 0 || d.cdNumber >= 0))
+            noteUnitAttention(b, d, asc);
     }
     if (srb.SRB_Flags & kResidualCountFlag) {
         srb.SRB_BufLen -= moved;         /* the residual count */

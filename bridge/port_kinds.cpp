@@ -1,11 +1,14 @@
 /*
  * What kind of bus a port or a class device is on. Windows says it in the STORAGE_BUS_TYPE that
  * IOCTL_STORAGE_QUERY_PROPERTY answers (StorageAdapterProperty for a port, StorageDeviceProperty
- * for a class device; the values are those of Microsoft's STORAGE_BUS_TYPE page). Windows 2000
- * does not answer the adapter query (its reference pages give Windows XP as the first); there
- * the name of the port's driver (HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port N, value Driver) tells:
- * SCSI card drivers, IDE and RAID drivers, USB and 1394 ones as below. A name not in the tables
- * counts as unknown, and an unknown port is not shown: fail closed.
+ * for a class device; the values are those of Microsoft's STORAGE_BUS_TYPE page). The name of the
+ * port's driver (HKLM\HARDWARE\DEVICEMAP\Scsi\Scsi Port N, value Driver) tells too: SCSI card
+ * drivers, IDE and RAID drivers, USB and 1394 ones as below. The bus type is a value of the
+ * miniport's INF, so a RAID or SATA miniport may well call itself SCSI: a port is internal when
+ * either says so. Windows 2000 answers the adapter query with an older descriptor, whose BusType
+ * is a BOOLEAN (ntddstor.h before Windows XP), not a bus type: there the driver's name alone
+ * tells. A name not in the tables counts as unknown, and an unknown port is not shown: fail
+ * closed.
  */
 #include "bridge.h"
 
@@ -16,6 +19,8 @@
 #include <cstring>
 
 namespace {
+
+constexpr unsigned kWindowsXp = 0x0501;
 
 /* STORAGE_BUS_TYPE values (winioctl.h names them only for newer _WIN32_WINNT). */
 enum : int {
@@ -108,20 +113,33 @@ const char *familyName(BusFamily family)
 BusFamily portFamily(Bridge &b, int port, HANDLE handle, char (&driver)[32])
 {
     driverName(b, port, driver);
+    const BusFamily byDriver = familyOfDriver(driver);
     STORAGE_PROPERTY_QUERY query = {StorageAdapterProperty, PropertyStandardQuery, {0}};
     STORAGE_ADAPTER_DESCRIPTOR adapter = {};
     DWORD returned = 0;
-    if (b.win->deviceControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &adapter, sizeof adapter,
-                             &returned) &&
-        returned > offsetof(STORAGE_ADAPTER_DESCRIPTOR, BusType)) {
-        BusFamily family = familyOfBusType(adapter.BusType);
-        traceLine(b, "port %d (%s): bus type %u, %s", port, driver, unsigned(adapter.BusType), familyName(family));
-        if (family != BusFamily::Unknown)
-            return family;
+    BusFamily byBusType = BusFamily::Unknown;
+    if (b.win->windowsVersion() < kWindowsXp) {
+        traceLine(b, "port %d: Windows 2000 gives no bus type", port);
+    } else if (b.win->deviceControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &adapter,
+                                    sizeof adapter, &returned) &&
+               returned > offsetof(STORAGE_ADAPTER_DESCRIPTOR, BusType)) {
+        byBusType = familyOfBusType(adapter.BusType);
+        traceLine(b, "port %d: bus type %u, %s", port, unsigned(adapter.BusType), familyName(byBusType));
     }
-    BusFamily family = familyOfDriver(driver);
-    traceLine(b, "port %d: no bus type given; driver \"%s\": %s", port, driver, familyName(family));
+    BusFamily family = byBusType == BusFamily::Unknown ? byDriver : byBusType;
+    if (byDriver == BusFamily::Internal)
+        family = BusFamily::Internal;
+    traceLine(b, "port %d: driver \"%s\" (%s): %s", port, driver, familyName(byDriver), familyName(family));
     return family;
+}
+
+bool sameBusFamily(BusFamily port, BusFamily device)
+{
+    /* An internal or unknown port (shown by the expert setting) may carry class devices that
+     * call their bus SCSI (a RAID miniport); never a USB or 1394 one. */
+    if (port == BusFamily::Internal || port == BusFamily::Unknown)
+        return device != BusFamily::UsbOr1394;
+    return port == device;
 }
 
 DeviceDescription describeClassDevice(Bridge &b, HANDLE device)
@@ -148,6 +166,7 @@ DeviceDescription describeClassDevice(Bridge &b, HANDLE device)
     }
     description.busType = int(d.BusType);
     description.deviceType = d.DeviceType & 0x1F;
+    description.removable = d.RemovableMedia != 0;
     return description;
 }
 

@@ -7,9 +7,12 @@
  *     names the page files in use, as "\??\D:\pagefile.sys");
  *   - the disk of the system partition (HKLM\SYSTEM\Setup, SystemPartition: the EFI system
  *     partition or the "System Reserved" volume);
+ *   - a member of a Storage Spaces pool or of a dynamic disk group (software RAID, spanned and
+ *     striped volumes), which its partition table tells (IOCTL_DISK_GET_DRIVE_LAYOUT_EX): such a
+ *     disk has no volume of its own to lock, yet a write breaks the pool or the set;
  *   - any disk of the disk class at all when one of these cannot be placed on a disk: fail closed.
- * Before each write to any other disk its volumes are locked and dismounted (volume_locks.cpp).
- * Reading is never held back.
+ * Before each write to any other disk its volumes are locked and dismounted (volume_locks.cpp), and
+ * so are those of a CD/DVD drive (a UDF volume on a rewritable disc). Reading is never held back.
  */
 #include "bridge.h"
 
@@ -29,6 +32,17 @@ const char kSystemPartition[] = "the disk holds the system partition";
 const char kSystemVolumeUnknown[] = "the disk of the system volume is not known";
 const char kPageFileUnknown[] = "the disk of a page file is not known";
 const char kSystemPartitionUnknown[] = "the disk of the system partition is not known";
+const char kDiskGroupMember[] = "the disk belongs to a Storage Spaces pool or a dynamic disk group";
+
+/* Partition types of a disk that belongs to a pool or a disk group: GPT types from Microsoft's
+ * PARTITION_INFORMATION_GPT page (LDM metadata and data) and the Storage Spaces protective
+ * partition; MBR types 42h (PARTITION_LDM) and E7h (Storage Spaces). */
+constexpr GUID kGroupPartitions[] = {
+    {0x5808C8AA, 0x7E8F, 0x42E0, {0x85, 0xD2, 0xE1, 0xE9, 0x04, 0x34, 0xCF, 0xB3}},
+    {0xAF9B60A0, 0x1431, 0x4F62, {0xBC, 0x68, 0x33, 0x11, 0x71, 0x4A, 0x69, 0xAD}},
+    {0xE75CAF8F, 0xF680, 0x4CEE, {0xAF, 0xA3, 0xB0, 0x01, 0xE5, 0x6E, 0xFC, 0x2D}},
+};
+constexpr uint8_t kGroupMbrTypes[] = {0x42, 0xE7};
 
 bool fail(Bridge &b, const char *why, const char *what)
 {
@@ -44,23 +58,6 @@ void protect(Bridge &b, const std::vector<int> &disks, const char *why)
         b.protectedDisks.push_back({disk, why});
         traceLine(b, "disk %d is never written: %s", disk, why);
     }
-}
-
-/* The disks of the volume that a path opens. */
-bool pathDisks(Bridge &b, const char *path, std::vector<int> &disks)
-{
-    HANDLE h = b.win->openDevice(path, 0);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    bool known = volumeDisks(b, h, disks) && !disks.empty();
-    b.win->closeDevice(h);
-    return known;
-}
-
-bool driveDisks(Bridge &b, char letter, std::vector<int> &disks)
-{
-    char path[] = {'\\', '\\', '.', '\\', letter, ':', '\0'};
-    return pathDisks(b, path, disks);
 }
 
 /* A whole registry value, however long; false when it is not there. */
@@ -142,45 +139,53 @@ const char *protectedReason(const Bridge &b, int disk)
     return nullptr;
 }
 
-}  // namespace
-
-bool volumeDisks(Bridge &b, HANDLE volume, std::vector<int> &disks)
+/* Whether a disk's partition table makes it a member of a pool or a disk group. A disk whose
+ * layout cannot be read (no medium, Windows 2000) is not taken for one. */
+bool inDiskGroup(Bridge &b, const char *classPath)
 {
-    /* IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS answers ERROR_MORE_DATA, with the number of extents,
-     * when the volume spans more disks than the buffer holds. */
-    for (DWORD extents = 1; extents <= 1024; extents *= 4) {
-        std::vector<uint8_t> buffer(offsetof(VOLUME_DISK_EXTENTS, Extents) + extents * sizeof(DISK_EXTENT));
-        DWORD returned = 0;
-        if (b.win->deviceControl(volume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, buffer.data(),
-                                 DWORD(buffer.size()), &returned)) {
-            if (returned < offsetof(VOLUME_DISK_EXTENTS, Extents))
-                break;
-            const VOLUME_DISK_EXTENTS &head = *reinterpret_cast<const VOLUME_DISK_EXTENTS *>(buffer.data());
-            DWORD count = std::min<DWORD>(head.NumberOfDiskExtents,
-                                          DWORD((returned - offsetof(VOLUME_DISK_EXTENTS, Extents)) / sizeof(DISK_EXTENT)));
-            for (DWORD i = 0; i < count; i++)
-                disks.push_back(int(head.Extents[i].DiskNumber));
-            return count > 0;
-        }
-        if (GetLastError() != ERROR_MORE_DATA)
-            break;
-    }
-    /* A volume that gives no extents (a removable drive without a medium, a CD) still says which
-     * device it belongs to. */
-    STORAGE_DEVICE_NUMBER number = {};
-    DWORD returned = 0;
-    if (!b.win->deviceControl(volume, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &returned) ||
-        returned < sizeof number)
+    HANDLE disk = b.win->openDevice(classPath, 0);
+    if (disk == INVALID_HANDLE_VALUE)
         return false;
-    if (number.DeviceType == FILE_DEVICE_DISK)
-        disks.push_back(int(number.DeviceNumber));
-    return true;
+    std::vector<uint8_t> buffer(offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) +
+                                128 * sizeof(PARTITION_INFORMATION_EX));
+    DWORD returned = 0;
+    bool member = false;
+    if (b.win->deviceControl(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(), DWORD(buffer.size()),
+                             &returned) &&
+        returned >= offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) {
+        const auto &layout = *reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX *>(buffer.data());
+        const size_t count = std::min<size_t>(layout.PartitionCount,
+                                              (returned - offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) /
+                                                  sizeof(PARTITION_INFORMATION_EX));
+        for (size_t i = 0; i < count; i++) {
+            const PARTITION_INFORMATION_EX &p = layout.PartitionEntry[i];
+            if (p.PartitionStyle == PARTITION_STYLE_GPT)
+                for (const GUID &type : kGroupPartitions)
+                    member = member || !memcmp(&type, &p.Gpt.PartitionType, sizeof type);
+            if (p.PartitionStyle == PARTITION_STYLE_MBR)
+                for (uint8_t type : kGroupMbrTypes)
+                    member = member || p.Mbr.PartitionType == type;
+        }
+    }
+    b.win->closeDevice(disk);
+    return member;
 }
+
+void protectDiskGroups(Bridge &b)
+{
+    for (const HostAdapter &a : b.adapters)
+        for (const BridgeDevice &d : a.devices)
+            if (d.diskNumber >= 0 && !a.internal && inDiskGroup(b, d.classPath))
+                protect(b, {d.diskNumber}, kDiskGroupMember);
+}
+
+}  // namespace
 
 void findProtectedDisks(Bridge &b)
 {
     b.protectedDisks.clear();
     b.protectionUnknown = nullptr;
+    protectDiskGroups(b);
     char system[MAX_PATH] = "";
     UINT n = b.win->systemDirectory(system, sizeof system);
     std::vector<int> disks;
@@ -196,6 +201,8 @@ void findProtectedDisks(Bridge &b)
 
 const char *writeRefusal(Bridge &b, const HostAdapter &a, BridgeDevice &d)
 {
+    if (d.cdNumber >= 0)
+        return prepareForWriting(b, d);
     if (d.diskNumber < 0 && !isDiskType(d.type))
         return nullptr;
     if (a.internal)
@@ -206,5 +213,5 @@ const char *writeRefusal(Bridge &b, const HostAdapter &a, BridgeDevice &d)
         return b.protectionUnknown;
     if (const char *why = protectedReason(b, d.diskNumber))
         return why;
-    return prepareDiskForWriting(b, d);
+    return prepareForWriting(b, d);
 }

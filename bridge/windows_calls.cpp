@@ -100,8 +100,15 @@ void tellUser(const char *text, const char *caption)
     MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
 }
 
+unsigned windowsVersion()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) ? unsigned(version.dwMajorVersion << 8 | (version.dwMinorVersion & 0xFF)) : 0;
+}
+
 constexpr WindowsCalls kReal = {openDevice, deviceControl, closeDevice, readMachineValue, systemDirectory,
-                                listVolumes, volumeDeviceName, tellUser};
+                                listVolumes, volumeDeviceName, tellUser, windowsVersion};
 
 }  // namespace
 

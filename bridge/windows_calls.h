@@ -30,6 +30,8 @@ struct WindowsCalls {
     bool (*volumeDeviceName)(const char *volume, char *out, DWORD size);
     /* A message box for the user (owner none), for what the program cannot say itself. */
     void (*tellUser)(const char *text, const char *caption);
+    /* The version of Windows, major << 8 | minor (0x0500: Windows 2000). */
+    unsigned (*windowsVersion)();
 };
 
 /* The real table: Windows 2000 and later. */

@@ -174,7 +174,7 @@ TEST_F(BridgeRequests, EachRequestGetsTheNearestAspiStatus)
 
 /* An old drive that takes 90 s to spin up: within the default timeout; cut short by a 30 s one
    set with SC_GETSET_TIMEOUTS (in half seconds), and the port's timeout is an error with HaStat
-   COMMAND_TIMEOUT. */
+   COMMAND_TIMEOUT; the longest one asked for is given as the 30 hours the port drivers take. */
 TEST_F(BridgeRequests, TimeoutsFitSlowDevicesAndCallersSetTheirOwn)
 {
     load(windowsXp());
@@ -194,6 +194,9 @@ TEST_F(BridgeRequests, TimeoutsFitSlowDevicesAndCallersSetTheirOwn)
     EXPECT_EQ(cut.SRB_HaStat, HASTAT_COMMAND_TIMEOUT);
     EXPECT_EQ(sampler.lastTimeout, 30u);
 
+    EXPECT_EQ(timeouts(SRB_DIR_OUT, 0, 2, 0, 0xFFFFFFFF).SRB_Status, SS_COMP);
+    EXPECT_EQ(read().SRB_Status, SS_COMP) << "the port drivers refuse more than 30 hours";
+    EXPECT_EQ(sampler.lastTimeout, 108000u);
     EXPECT_EQ(timeouts(SRB_DIR_OUT, 0, 2, 0, 0).SRB_Status, SS_COMP) << "0: the default again";
     EXPECT_EQ(read().SRB_Status, SS_COMP);
     EXPECT_EQ(timeouts(SRB_DIR_OUT, 0, 1, 0, 60).SRB_Status, SS_NO_DEVICE);

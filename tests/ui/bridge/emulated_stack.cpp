@@ -58,9 +58,24 @@ bool onUnit(const EmulatedVolume &v, const EmulatedUnit &u)
     return std::find(v.units.begin(), v.units.end(), u.name) != v.units.end();
 }
 
+const EmulatedUnit *unitOf(const EmulatedVolume &v)
+{
+    return v.units.empty() ? nullptr : &emulatedStack().unit(v.units[0]);
+}
+
+/* A file system mounted on the volume now, from the medium in the drive. */
+void mountVolume(EmulatedVolume &v)
+{
+    v.mounted = true;
+    v.mount++;
+    if (const EmulatedUnit *u = unitOf(v))
+        v.medium = u->medium;
+}
+
 HANDLE openDevice(const char *path, DWORD access)
 {
     EmulatedStack &s = emulatedStack();
+    s.calls++;
     const bool readWrite = (access & (GENERIC_READ | GENERIC_WRITE)) != 0;
     Open open = {Kind::Port, SIZE_MAX, readWrite, 0};
     int n = -1;
@@ -88,13 +103,22 @@ HANDLE openDevice(const char *path, DWORD access)
         return refuseOpen(ERROR_ACCESS_DENIED);
     if (open.kind == Kind::Volume) {
         EmulatedVolume &v = s.volumes[open.index];
-        if (lockCovers(v))
-            return refuseOpen(ERROR_ACCESS_DENIED);
-        /* FSCTL_DISMOUNT_VOLUME page: the system mounts a dismounted volume again as soon as it
-         * is accessed. */
-        if (!v.mounted) {
-            v.mounted = true;
-            v.mount++;
+        /* Listed by FindNextVolume a moment before, pulled out since. */
+        if (v.vanished)
+            return refuseOpen(ERROR_FILE_NOT_FOUND);
+        /* CreateFile, "Physical Disks and Volumes": an open with no access queries the device
+         * without accessing it (no medium needed, no file system, no lock in the way). An open for
+         * reading or writing goes through the file system: refused while another handle holds the
+         * volume locked (FSCTL_LOCK_VOLUME page), not ready without a medium, and it mounts a
+         * dismounted volume again (FSCTL_DISMOUNT_VOLUME page). */
+        if (open.readWrite) {
+            if (lockCovers(v))
+                return refuseOpen(ERROR_ACCESS_DENIED);
+            const EmulatedUnit *u = unitOf(v);
+            if (u && u->device->noMedium)
+                return refuseOpen(ERROR_NOT_READY);
+            if (!v.mounted)
+                mountVolume(v);
         }
     }
     s.openHandles++;
@@ -103,9 +127,18 @@ HANDLE openDevice(const char *path, DWORD access)
 
 BOOL closeDevice(HANDLE device)
 {
-    for (EmulatedVolume &v : emulatedStack().volumes)
-        if (v.lockedBy == device)
-            v.lockedBy = nullptr;        /* FSCTL_LOCK_VOLUME page: the lock ends with the handle */
+    for (EmulatedVolume &v : emulatedStack().volumes) {
+        if (v.lockedBy != device)
+            continue;
+        /* FSCTL_LOCK_VOLUME page: the lock ends with the handle, and a dismounted volume without
+         * a lock may be mounted again by any process at any time: Explorer does it at once and
+         * keeps files open on it. */
+        if (emulatedStack().explorerMounts && lockCovers(v)) {
+            mountVolume(v);
+            v.openFiles = true;
+        }
+        v.lockedBy = nullptr;
+    }
     delete reinterpret_cast<Open *>(device);
     emulatedStack().openHandles--;
     return TRUE;
@@ -136,7 +169,7 @@ BOOL inquiryData(int port, void *out, DWORD outSize, DWORD *returned)
             const size_t at = (data.size() + 7) & ~size_t(7);
             const size_t header = offsetof(SCSI_INQUIRY_DATA, InquiryData);
             data.resize(at + header + 36);
-            SCSI_INQUIRY_DATA unit = {uint8_t(bus), u.target, 0, !u.classDevice.empty(), 36, 0, {0}};
+            SCSI_INQUIRY_DATA unit = {uint8_t(bus), u.target, u.lun, !u.classDevice.empty(), 36, 0, {0}};
             memcpy(&data[at], &unit, header);
             const uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};
             runTargetCommand(*u.device, {cdb, 6, DataDirection::In, &data[at + header], 36});
@@ -154,18 +187,18 @@ BOOL inquiryData(int port, void *out, DWORD outSize, DWORD *returned)
 }
 
 /* STORAGE_ADAPTER_DESCRIPTOR of a port; a class device forwards the query to its port
- * (classpnp, ClassDeviceControl: IOCTL_STORAGE_QUERY_PROPERTY). Windows 2000 does not answer it
- * (the descriptor's page gives Windows XP as the first). */
+ * (classpnp, ClassDeviceControl: IOCTL_STORAGE_QUERY_PROPERTY). Windows 2000 answers with the
+ * older descriptor, whose BusType is a BOOLEAN (the structure's page: "BOOLEAN BusType" before
+ * Windows XP); what its port drivers put there is not documented: TRUE here, which read as a
+ * bus type says SCSI, the inconvenient case. */
 BOOL adapterDescriptor(const EmulatedPort &p, void *out, DWORD outSize, DWORD *returned)
 {
-    if (p.busType < 0)
-        return fail(ERROR_INVALID_FUNCTION);
     STORAGE_ADAPTER_DESCRIPTOR d = {};
     d.Version = d.Size = sizeof d;
     d.MaximumTransferLength = p.maxTransfer;
     d.MaximumPhysicalPages = p.maxPages;
     d.AlignmentMask = p.alignmentMask;
-    d.BusType = BYTE(p.busType);
+    d.BusType = emulatedStack().windowsVersion < 0x0501 ? TRUE : BYTE(p.busType);
     return answer(&d, sizeof d, out, outSize, returned);
 }
 
@@ -201,6 +234,8 @@ BOOL diskExtents(const EmulatedVolume &v, void *out, DWORD outSize, DWORD *retur
 {
     if (!v.extentsReadable)
         return fail(ERROR_INVALID_FUNCTION);
+    if (unitOf(v)->device->noMedium)
+        return fail(ERROR_NOT_READY);
     if (outSize < sizeof(VOLUME_DISK_EXTENTS))
         return fail(ERROR_INSUFFICIENT_BUFFER);
     auto *extents = static_cast<VOLUME_DISK_EXTENTS *>(out);
@@ -226,14 +261,18 @@ BOOL volumeControl(const Open &open, HANDLE handle, DWORD code, void *out, DWORD
         return diskExtents(v, out, outSize, returned);
     case IOCTL_STORAGE_GET_DEVICE_NUMBER: {
         /* classpnp (ClassDeviceControl) answers the device type and number of the device under
-         * the volume: a CD's volume is a CD-ROM device, not a disk. */
+         * the volume: a CD's volume is a CD-ROM device, not a disk; a floppy's is its floppy
+         * number with the disk device type (the sfloppy sample creates a FILE_DEVICE_DISK with
+         * FILE_FLOPPY_DISKETTE). */
         if (!v.numberReadable || v.units.size() != 1)
             return fail(ERROR_INVALID_FUNCTION);
         const EmulatedUnit &u = emulatedStack().unit(v.units[0]);
-        int cd = -1;
+        int n = -1;
         STORAGE_DEVICE_NUMBER number = {FILE_DEVICE_DISK, DWORD(diskNumber(u)), 1};
-        if (sscanf(u.classDevice.c_str(), "CdRom%d", &cd) == 1)
-            number = {FILE_DEVICE_CD_ROM, DWORD(cd), 0};
+        if (sscanf(u.classDevice.c_str(), "CdRom%d", &n) == 1)
+            number = {FILE_DEVICE_CD_ROM, DWORD(n), 0};
+        if (sscanf(u.classDevice.c_str(), "Floppy%d", &n) == 1)
+            number = {FILE_DEVICE_DISK, DWORD(n), 0};
         return answer(&number, sizeof number, out, outSize, returned);
     }
     case FSCTL_LOCK_VOLUME:
@@ -277,6 +316,9 @@ BOOL passThrough(const Open &open, void *in, DWORD inSize, DWORD outSize)
     auto &sptd = *static_cast<SCSI_PASS_THROUGH_DIRECT *>(in);
     if (sptd.Length != sizeof sptd || sptd.CdbLength > 16 || sptd.SenseInfoOffset + sptd.SenseInfoLength > inSize)
         return fail(ERROR_INVALID_PARAMETER);
+    /* The port drivers take a TimeOutValue of 1 second to 30 hours and refuse any other. */
+    if (sptd.TimeOutValue == 0 || sptd.TimeOutValue > 30 * 60 * 60)
+        return fail(ERROR_INVALID_PARAMETER);
     EmulatedUnit *unit = nullptr;
     if (open.kind == Kind::Unit) {
         unit = &s.units[open.index];
@@ -286,9 +328,10 @@ BOOL passThrough(const Open &open, void *in, DWORD inSize, DWORD outSize)
             return fail(ERROR_DEV_NOT_EXIST);
     } else {
         for (EmulatedUnit &u : s.units)
-            if (u.present && u.port == int(open.index) && u.bus == sptd.PathId && u.target == sptd.TargetId)
+            if (u.present && u.port == int(open.index) && u.bus == sptd.PathId && u.target == sptd.TargetId &&
+                u.lun == sptd.Lun)
                 unit = &u;
-        if (!unit || sptd.Lun != 0)
+        if (!unit)
             return fail(ERROR_SEM_TIMEOUT);   /* nothing answers the selection */
         /* IOCTL_SCSI_PASS_THROUGH page: Storport fails a pass-through from user mode to a unit a
          * class driver claimed with STATUS_INVALID_DEVICE_REQUEST; SCSI Port does not check. */
@@ -311,11 +354,20 @@ BOOL passThrough(const Open &open, void *in, DWORD inSize, DWORD outSize)
         return fail(ERROR_SEM_TIMEOUT);
     unit->opcodes.push_back(sptd.Cdb[0]);
     TargetResult r;
-    if (unit->unitAttention) {
-        /* The first command after a medium change that nobody noticed yet. */
-        unit->unitAttention = false;
+    if (unit->pendingAttention) {
+        /* The first command after a medium change or a reset that nobody met yet. */
         r.scsiStatus = kScsiCheckCondition;
-        buildSense(r.sense, kSenseUnitAttention, kAscMediumMayHaveChanged);
+        buildSense(r.sense, kSenseUnitAttention, unit->pendingAttention);
+        unit->pendingAttention = 0;
+    } else if (sptd.Cdb[0] == 0x03) {
+        /* REQUEST SENSE (SPC): the sense data the device held since its last CHECK CONDITION,
+         * else NO SENSE. */
+        uint8_t none[kFixedSenseLength];
+        buildSense(none, 0, 0);
+        const uint8_t *sense = unit->senseHeld ? unit->heldSense : none;
+        r.transferred = std::min<uint32_t>({sptd.DataTransferLength, uint32_t(kFixedSenseLength), sptd.Cdb[4]});
+        memcpy(sptd.DataBuffer, sense, r.transferred);
+        unit->senseHeld = false;
     } else {
         DataDirection direction = sptd.DataIn == SCSI_IOCTL_DATA_IN    ? DataDirection::In
                                   : sptd.DataIn == SCSI_IOCTL_DATA_OUT ? DataDirection::Out
@@ -331,10 +383,70 @@ BOOL passThrough(const Open &open, void *in, DWORD inSize, DWORD outSize)
     /* SCSI_PASS_THROUGH_DIRECT page: after an underrun DataTransferLength holds what moved. */
     sptd.DataTransferLength = r.transferred;
     if (r.scsiStatus == kScsiCheckCondition) {
-        sptd.SenseInfoLength = uint8_t(std::min<size_t>(sptd.SenseInfoLength, sizeof r.sense));
+        /* Autosense: the port returns the sense data, as much as it got (SenseInfoLength says how
+         * much). Without it the device keeps the sense data for a REQUEST SENSE. */
+        const uint8_t got = unit->autosense ? std::min<uint8_t>(unit->autosenseLength, kFixedSenseLength) : 0;
+        sptd.SenseInfoLength = std::min(sptd.SenseInfoLength, got);
         memcpy(static_cast<uint8_t *>(in) + sptd.SenseInfoOffset, r.sense, sptd.SenseInfoLength);
+        unit->senseHeld = !unit->autosense;
+        memcpy(unit->heldSense, r.sense, sizeof unit->heldSense);
+    } else {
+        sptd.SenseInfoLength = 0;
     }
     return TRUE;
+}
+
+/* IOCTL_DISK_GET_DRIVE_LAYOUT_EX: the partition table, GPT or MBR; a disk without one is RAW. */
+BOOL driveLayout(const EmulatedUnit &u, void *out, DWORD outSize, DWORD *returned)
+{
+    const size_t count = u.gptPartitions.size() + u.mbrPartitions.size();
+    const size_t size = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) + count * sizeof(PARTITION_INFORMATION_EX);
+    if (outSize < size)
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    memset(out, 0, size);
+    auto &layout = *static_cast<DRIVE_LAYOUT_INFORMATION_EX *>(out);
+    layout.PartitionStyle = !u.gptPartitions.empty() ? PARTITION_STYLE_GPT
+                            : !u.mbrPartitions.empty() ? PARTITION_STYLE_MBR
+                                                       : PARTITION_STYLE_RAW;
+    layout.PartitionCount = DWORD(count);
+    size_t i = 0;
+    for (const GUID &type : u.gptPartitions) {
+        layout.PartitionEntry[i].PartitionStyle = PARTITION_STYLE_GPT;
+        layout.PartitionEntry[i++].Gpt.PartitionType = type;
+    }
+    for (uint8_t type : u.mbrPartitions) {
+        layout.PartitionEntry[i].PartitionStyle = PARTITION_STYLE_MBR;
+        layout.PartitionEntry[i++].Mbr.PartitionType = type;
+    }
+    *returned = DWORD(size);
+    return TRUE;
+}
+
+/* IOCTL_STORAGE_CHECK_VERIFY (its reference page, and classpnp's ClassInterpretSenseInfo): read
+ * access needed; a TEST UNIT READY goes to the drive. A unit attention it meets, a reset as much
+ * as a medium change, counts as a media change; a volume mounted on the drive is then verified
+ * by its file system (DO_VERIFY_VOLUME), which mounts the medium now in the drive, and the request
+ * fails (STATUS_VERIFY_REQUIRED; STATUS_IO_DEVICE_ERROR when nothing is mounted). No medium: not
+ * ready. Otherwise the count. */
+BOOL checkVerify(const Open &open, EmulatedUnit &u, void *out, DWORD outSize, DWORD *returned)
+{
+    if (!open.readWrite)
+        return fail(ERROR_ACCESS_DENIED);
+    if (u.device->noMedium)
+        return fail(ERROR_NOT_READY);
+    if (u.pendingAttention) {
+        u.pendingAttention = 0;
+        u.mediaChanges++;
+        bool mounted = false;
+        for (EmulatedVolume &v : emulatedStack().volumes)
+            if (onUnit(v, u) && v.mounted) {
+                mounted = true;
+                if (v.medium != u.medium)
+                    mountVolume(v);
+            }
+        return fail(mounted ? ERROR_MEDIA_CHANGED : ERROR_IO_DEVICE);
+    }
+    return answer(&u.mediaChanges, sizeof u.mediaChanges, out, outSize, returned);
 }
 
 BOOL unitControl(const Open &open, DWORD code, void *in, DWORD inSize, void *out, DWORD outSize, DWORD *returned)
@@ -346,11 +458,17 @@ BOOL unitControl(const Open &open, DWORD code, void *in, DWORD inSize, void *out
     case IOCTL_SCSI_PASS_THROUGH_DIRECT:
         return passThrough(open, in, inSize, outSize);
     case IOCTL_SCSI_GET_ADDRESS: {
+        /* Documented for class drivers and port PDOs; USB and 1394 drivers may answer nothing, or
+         * an address numbered their own way. */
         if (!u.answersAddress)
             return fail(ERROR_INVALID_FUNCTION);
-        SCSI_ADDRESS address = {sizeof address, uint8_t(u.port), u.bus, u.target, 0};
+        SCSI_ADDRESS address = {sizeof address, uint8_t(u.port), u.bus, u.target, u.lun};
+        if (u.answersPort >= 0)
+            address = {sizeof address, uint8_t(u.answersPort), u.answersBus, u.answersTarget, u.lun};
         return answer(&address, sizeof address, out, outSize, returned);
     }
+    case IOCTL_DISK_GET_DRIVE_LAYOUT_EX:
+        return driveLayout(u, out, outSize, returned);
     case IOCTL_STORAGE_QUERY_PROPERTY: {
         const auto *query = static_cast<const STORAGE_PROPERTY_QUERY *>(in);
         if (inSize < sizeof *query)
@@ -362,11 +480,7 @@ BOOL unitControl(const Open &open, DWORD code, void *in, DWORD inSize, void *out
         return fail(ERROR_INVALID_FUNCTION);
     }
     case IOCTL_STORAGE_CHECK_VERIFY:
-        /* Its reference page: needs read access; answers the media change count, which the class
-         * driver counts when it notices a change. */
-        if (!open.readWrite)
-            return fail(ERROR_ACCESS_DENIED);
-        return answer(&u.mediaChanges, sizeof u.mediaChanges, out, outSize, returned);
+        return checkVerify(open, u, out, outSize, returned);
     default:
         return fail(ERROR_INVALID_FUNCTION);
     }
@@ -376,6 +490,7 @@ BOOL deviceControl(HANDLE device, DWORD code, void *in, DWORD inSize, void *out,
 {
     const Open &open = *reinterpret_cast<Open *>(device);
     *returned = 0;
+    emulatedStack().calls++;
     if (open.kind == Kind::Volume)
         return volumeControl(open, device, code, out, outSize, returned);
     if (open.kind == Kind::Unit)
@@ -434,17 +549,22 @@ UINT systemDirectory(char *out, UINT size)
 /* FindFirstVolume/FindNextVolume: every volume, with or without a drive letter. */
 void listVolumes(std::vector<std::string> &paths)
 {
+    emulatedStack().volumeListings++;
+    emulatedStack().calls++;
     paths.clear();
     for (const EmulatedVolume &v : emulatedStack().volumes)
         paths.push_back(v.guid);
 }
 
-/* QueryDosDevice on "Volume{...}": the volume's NT device name. */
+/* QueryDosDevice on "Volume{...}" or "A:": the volume's NT device name. */
 bool volumeDeviceName(const char *volume, char *out, DWORD size)
 {
-    for (const EmulatedVolume &v : emulatedStack().volumes)
-        if (v.guid == volume)
+    for (const EmulatedVolume &v : emulatedStack().volumes) {
+        char byLetter[8];
+        snprintf(byLetter, sizeof byLetter, "\\\\.\\%c:", v.letter);
+        if (v.guid == volume || (v.letter && !strcmp(byLetter, volume)))
             return snprintf(out, size, "%s", v.device.c_str()) < int(size);
+    }
     return false;
 }
 
@@ -453,8 +573,13 @@ void tellUser(const char *text, const char *)
     emulatedStack().toldUser.push_back(text);
 }
 
+unsigned windowsVersion()
+{
+    return emulatedStack().windowsVersion;
+}
+
 const WindowsCalls kEmulated = {openDevice, deviceControl, closeDevice, readMachineValue, systemDirectory,
-                                listVolumes, volumeDeviceName, tellUser};
+                                listVolumes, volumeDeviceName, tellUser, windowsVersion};
 
 }  // namespace
 
@@ -485,29 +610,52 @@ const WindowsCalls &emulatedWindowsCalls()
     return kEmulated;
 }
 
-/* A new medium: the class driver counts the change when its media change detection sees it
- * (classpnp autorun.c polls removable media); otherwise the drive's unit attention waits for the
- * next command, which a pass-through passes back to its caller. Either way Windows mounts what
- * is on the new medium: a new file system, which no earlier lock covers. */
+/* A new medium. The class driver counts the change when its media change detection sees it
+ * (classpnp autorun.c polls removable media) and has the file system verify the volume, which
+ * then mounts what is on the new medium. Otherwise the drive's unit attention waits for the next
+ * command, which a pass-through passes back to its caller without the class driver looking at it,
+ * and a file system mounted from the old medium stays mounted with its cached metadata. */
 void swapMedium(EmulatedUnit &unit, const std::string &image, bool classNotices)
 {
     closeImage(*unit.device);
     unit.device->image = image;
     std::string error;
     openImage(*unit.device, error);
-    if (classNotices)
-        unit.mediaChanges++;
-    else
-        unit.unitAttention = true;
+    unit.medium++;
+    if (!classNotices) {
+        unit.pendingAttention = kAscMediumMayHaveChanged;
+        return;
+    }
+    unit.mediaChanges++;
     for (EmulatedVolume &v : emulatedStack().volumes)
-        if (onUnit(v, unit)) {
-            v.mount++;
-            v.mounted = true;
-        }
+        if (onUnit(v, unit))
+            mountVolume(v);
+}
+
+/* SAM: after a reset every logical unit reports a unit attention (29h) to its next command. The
+ * class driver counts it as a media change when one of its own commands meets it (classpnp's
+ * ClassInterpretSenseInfo counts every unit attention). */
+void resetBus(int port, uint8_t bus, bool classNotices)
+{
+    constexpr uint8_t kAscReset = 0x29;
+    for (EmulatedUnit &u : emulatedStack().units) {
+        if (u.port != port || u.bus != bus)
+            continue;
+        if (classNotices)
+            u.mediaChanges++;
+        else if (!u.pendingAttention)
+            u.pendingAttention = kAscReset;
+    }
 }
 
 void plugAgain(EmulatedUnit &unit, const std::string &classDevice)
 {
     unit.instance++;
     unit.classDevice = classDevice;
+}
+
+bool staleMount(const EmulatedVolume &v)
+{
+    const EmulatedUnit *u = unitOf(v);
+    return v.mounted && u && v.medium != u->medium;
 }

@@ -44,7 +44,7 @@ MachineProfile windows10Desktop()
  * drive at id 5. */
 MachineProfile windowsXp()
 {
-    return {
+    MachineProfile machine = {
         {{0, PortModel::ScsiPort, "atapi", kAta, 1, 128 * 1024, 33, 1},
          {1, PortModel::ScsiPort, "aic78xx", kScsi, 1, 128 * 1024, 17, 3}},
         {{"system disk", 0, 0, 0, "PhysicalDrive0", kAta, 0x00, false, 512, 400, true},
@@ -60,13 +60,14 @@ MachineProfile windowsXp()
         "",
         "\\Device\\HarddiskVolume1",
     };
+    machine.windowsVersion = 0x0501;
+    return machine;
 }
 
 MachineProfile windows2000()
 {
     MachineProfile machine = windowsXp();
-    for (EmulatedPort &port : machine.ports)
-        port.busType = -1;
+    machine.windowsVersion = 0x0500;
     return machine;
 }
 
@@ -86,6 +87,14 @@ MachineProfile unknownSystemDisk()
         "",
         "",
     };
+}
+
+MachineProfile windowsXpWithDvdRecorder()
+{
+    MachineProfile machine = windowsXp();
+    machine.units.push_back({"dvd-ram", 1, 0, 4, "CdRom1", kScsi, 0x05, true, 2048, 100, true});
+    machine.volumes.push_back({"\\\\?\\Volume{g4}", "\\Device\\CdRom1", 'G', {"dvd-ram"}, true, true});
+    return machine;
 }
 
 void loadMachine(const MachineProfile &machine, const std::string &folder)
@@ -136,4 +145,5 @@ void loadMachine(const MachineProfile &machine, const std::string &folder)
     s.existingPageFiles = machine.existingPageFiles;
     s.systemPartition = machine.systemPartition;
     s.systemDirectory = machine.systemDirectory;
+    s.windowsVersion = machine.windowsVersion;
 }

@@ -40,13 +40,16 @@ struct MachineProfile {
     std::string existingPageFiles;
     std::string systemPartition;
     std::string systemDirectory = "C:\\WINDOWS\\system32";
+    unsigned windowsVersion = 0x0A00;
 };
 
 MachineProfile windows10Desktop();
 MachineProfile windowsXp();
-/* The XP machine as Windows 2000 shows it: no port answers the adapter query. */
+/* The XP machine as Windows 2000 shows it: the adapter query answered with the older descriptor. */
 MachineProfile windows2000();
 MachineProfile unknownSystemDisk();
+/* The XP machine with a DVD-RAM recorder at id 4 of the card, its UDF volume G: in use. */
+MachineProfile windowsXpWithDvdRecorder();
 
 /* Fills the emulated stack with the machine; the medium of each unit is the image file
  * folder\<name>.img, made with a pattern of its own (seed: the unit's row number + 1). */
