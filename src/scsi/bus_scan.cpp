@@ -216,7 +216,7 @@ bool setCapacity(DeviceRecord &device, const uint8_t *capacityReply)
     /* A device without a usable sector size gets no capacity: the transfers divide by it. */
     if (sectorSize == 0 || sectorSize > INT32_MAX)
         return false;
-    const bool capped = lastSector >= INT32_MAX;   /* FFFFFFFFh too: "more than READ CAPACITY(10) tells" */
+    const bool capped = lastSector >= INT32_MAX;   /* FFFFFFFFh too: more than READ CAPACITY(10) can tell */
     device.sectorCount = capped ? INT32_MAX : static_cast<int32_t>(lastSector + 1);
     device.sectorSize = static_cast<int32_t>(sectorSize);
     return capped;
