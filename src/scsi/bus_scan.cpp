@@ -1,4 +1,5 @@
-/* The bus scan: asks each adapter for its identity and probes its targets on logical unit 0. */
+/* The bus scan: asks each adapter for its identity and probes its targets on logical unit 0,
+   giving a drive that is getting ready the time it needs (drive_state.h). */
 #include "bus_scan.h"
 
 #include <cstdio>
