@@ -52,7 +52,9 @@ constexpr uint8_t HASTAT_DO_DU = 0x12;             /* data overrun or underrun *
 constexpr uint8_t kAspiEveryone = 0xFF;
 
 /* SCSI operation codes of the CDBs */
+constexpr uint8_t SCSI_TEST_UNIT_READY = 0x00;
 constexpr uint8_t SCSI_INQUIRY = 0x12;
+constexpr uint8_t SCSI_START_STOP_UNIT = 0x1B;
 constexpr uint8_t SCSI_READ_CAPACITY = 0x25;
 constexpr uint8_t SCSI_READ10 = 0x28;
 constexpr uint8_t SCSI_WRITE10 = 0x2A;

@@ -282,6 +282,23 @@ bool parseFault(const std::string &value, Fault &fault, std::string &why)
     return true;
 }
 
+/* The unit attention pending after power-on, as ASC | ASCQ << 8. */
+bool parseAttention(const std::string &value, uint16_t &out)
+{
+    const std::string v = lower(value);
+    if (v == "none")
+        out = 0;
+    else if (v == "power_on")
+        out = kAscPowerOnOrReset;
+    else if (v == "medium_changed")
+        out = kAscMediumMayHaveChanged;
+    else if (v == "mode_changed")
+        out = uint16_t(kAscParametersChanged | kAscqModeParametersChanged << 8);
+    else
+        return false;
+    return true;
+}
+
 bool parseDeviceType(const std::string &value, uint8_t &out)
 {
     static const char *const names[] = {"disk", "tape", "printer", "processor", "worm",
@@ -524,12 +541,14 @@ struct Parser {
                 return false;
             }
         } else if (key == "removable" || key == "read_only" || key == "no_medium" || key == "sync_cache" ||
-                   key == "fua") {
+                   key == "fua" || key == "stopped" || key == "report_medium_change") {
             bool &flag = key == "removable"    ? d.removable
                          : key == "read_only"  ? d.readOnly
                          : key == "no_medium"  ? d.noMedium
                          : key == "sync_cache" ? d.syncCache
-                                               : d.forceUnitAccess;
+                         : key == "stopped"    ? d.startsStopped
+                         : key == "fua"        ? d.forceUnitAccess
+                                               : d.reportsMediumChange;
             if (!parseBool(value, flag)) {
                 why = key + " must be yes or no";
                 return false;
@@ -596,6 +615,17 @@ struct Parser {
                 why = "dev_type_status must be a status code in hexadecimal other than 00, such as 01 or 04";
                 return false;
             }
+        } else if (key == "unit_attention") {
+            if (!parseAttention(value, d.attentionAtPowerOn)) {
+                why = "unit_attention must be none, power_on, medium_changed or mode_changed";
+                return false;
+            }
+        } else if (key == "spin_up_ms") {
+            if (!parseNumber(value, 600000, n)) {
+                why = "spin_up_ms must be a number of milliseconds (at most 600000)";
+                return false;
+            }
+            d.spinUpMs = uint32_t(n);
         } else if (key == "fault") {
             Fault f;
             if (!parseFault(value, f, why))
@@ -762,6 +792,7 @@ std::shared_ptr<Bus> loadBus(const std::string &configPath, std::string &error)
             error = located(configPath, d.imageLine ? d.imageLine : d.line, std::string(where) + ": " + why);
             return nullptr;
         }
+        powerOn(d);
     }
 
     if (!bus->tracePath.empty()) {

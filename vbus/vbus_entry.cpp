@@ -36,17 +36,33 @@ std::string configPath()
     return (slash == std::string::npos ? std::string(".") : dll.substr(0, slash)) + "\\vbus.ini";
 }
 
+/* A device described again at the same address is the same drive: it goes on from where it
+   was (a unit attention not yet reported, its motor), and notices a cartridge put in. */
+void continueDrives(Bus &now, const std::vector<Device> &before)
+{
+    for (Device &d : now.devices)
+        for (const Device &old : before)
+            if (old.adapter == d.adapter && old.target == d.target)
+                continueDrive(d, old);
+}
+
 /* The bus in use; `reload` reads the configuration again. Null after a configuration error. */
 std::shared_ptr<Bus> currentBus(bool reload)
 {
     EnterCriticalSection(&busLock);
     if (reload || (!*loadedBus && !loadFailed)) {
+        /* A copy of what the devices were: the old bus goes first, and its image files with it. */
+        std::vector<Device> before;
+        if (*loadedBus)
+            before = (*loadedBus)->devices;
         loadedBus->reset();
         std::string error;
         *loadedBus = loadBus(configPath(), error);
         loadFailed = !*loadedBus;
         if (loadFailed)
             logLine(error);
+        else
+            continueDrives(**loadedBus, before);
     }
     std::shared_ptr<Bus> bus = *loadedBus;
     LeaveCriticalSection(&busLock);

@@ -65,6 +65,7 @@
 #define IDC_ARCHIVE_VERIFY      1045   /* verify after copying */
 #define IDC_ARCHIVE_REPORT      1046   /* report with SHA-256 beside the image */
 #define IDC_ARCHIVE_EXACT       1047   /* exact-length images */
+#define IDC_ARCHIVE_START_DRIVES 1050  /* start drives that are stopped (bus scan) */
 
 /* Commands of the menu and the accelerators */
 #define IDM_HELP                40001
@@ -115,5 +116,8 @@
 #define IDS_MAP_WRITE_FAILED    112   /* count, map path */
 #define IDS_REPORT_WRITE_FAILED 113   /* report path */
 #define IDS_RETRY_MISMATCH      114
+
+/* Texts of drives as they really answer (from 120): printf formats, loaded into 512 bytes */
+#define IDS_SOURCE_LARGER_THAN_COUNT 120   /* sectors, MB */
 
 #endif

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include "app_state.h"
+#include "drive_state.h"
 #include "messages.h"
 
 namespace {
@@ -154,16 +155,13 @@ void buildTransferRequest(SRB_ExecSCSICmd &request, TransferDirection direction,
     cdb[8] = static_cast<uint8_t>(sectorCount);
 }
 
-namespace {
-void takeOutcome(const SRB_ExecSCSICmd &request, uint8_t status, RequestOutcome *outcome)
+RequestOutcome requestOutcome(const SRB_ExecSCSICmd &request, uint8_t status)
 {
-    if (!outcome)
-        return;
-    *outcome = RequestOutcome{status, request.SRB_HaStat, request.SRB_TargStat, 0, 0, 0};
+    RequestOutcome outcome = {status, request.SRB_HaStat, request.SRB_TargStat, 0, 0, 0};
     if (status == SS_ERR)
-        readSenseData(request.SenseArea, kSenseLength, *outcome);
+        readSenseData(request.SenseArea, kSenseLength, outcome);
+    return outcome;
 }
-}  // namespace
 
 uint8_t executeTransfer(SendASPI32CommandFn sendCommand, TransferDirection direction, uint8_t adapter,
                         uint8_t target, uint32_t sectorAddress, uint32_t sectorCount, void *buffer,
@@ -180,7 +178,16 @@ uint8_t executeTransfer(SendASPI32CommandFn sendCommand, TransferDirection direc
     buildTransferRequest(request, direction, adapter, target, sectorAddress,
                          static_cast<uint16_t>(sectorCount), buffer, byteLength);
     uint8_t status = sendAndWait(sendCommand, &request);
-    takeOutcome(request, status, outcome);
+    RequestOutcome result = requestOutcome(request, status);
+    if (takeFirstRequest(adapter, target) && attentionKeepsMedium(classifyDriveCondition(result))) {
+        /* Reported, the condition is gone; nothing of this transfer has moved yet. */
+        buildTransferRequest(request, direction, adapter, target, sectorAddress,
+                             static_cast<uint16_t>(sectorCount), buffer, byteLength);
+        status = sendAndWait(sendCommand, &request);
+        result = requestOutcome(request, status);
+    }
+    if (outcome)
+        *outcome = result;
     return status;
 }
 

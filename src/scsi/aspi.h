@@ -45,10 +45,15 @@ struct RequestOutcome {
     uint8_t ascq;
 };
 
+/* The outcome of a finished request block: its status, and the sense data when it ended in SS_ERR. */
+RequestOutcome requestOutcome(const SRB_ExecSCSICmd &request, uint8_t status);
+
 /*
  * One READ(10) or WRITE(10) of sectorCount sectors at sectorAddress, logical unit 0; returns
  * its final SRB_Status (SS_COMP on success). A count that does not fit the CDB's 16 bits is
- * not sent: SS_INVALID_SRB. outcome, when given, receives the rest of the reply.
+ * not sent: SS_INVALID_SRB. outcome, when given, receives the rest of the reply. The first
+ * request of a transfer to a device, answered with a unit attention that leaves its medium as
+ * it was, is sent once more (drive_state.h).
  */
 uint8_t executeTransfer(SendASPI32CommandFn sendCommand, TransferDirection direction, uint8_t adapter,
                         uint8_t target, uint32_t sectorAddress, uint32_t sectorCount, void *buffer,

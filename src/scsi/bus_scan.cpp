@@ -1,4 +1,5 @@
-/* The bus scan: asks each adapter for its identity and probes its targets on logical unit 0. */
+/* The bus scan: asks each adapter for its identity and probes its targets on logical unit 0,
+   giving a drive that is getting ready the time it needs (drive_state.h). */
 #include "bus_scan.h"
 
 #include <cstdio>
@@ -6,11 +7,17 @@
 #include "app_state.h"
 #include "messages.h"
 #include "aspi.h"
+#include "drive_state.h"
 #include "scan_entries.h"
 
 namespace {
 
 constexpr int kTargetsWhenUnreported = 8;
+/* READ CAPACITY after a unit attention: each report clears one condition, and a drive rarely
+   holds more than two (a reset, then a cartridge). */
+constexpr int kAttentionTries = 4;
+/* How long one device may take to become ready, in all: CD and MO drives need up to 30 s. */
+constexpr DWORD kReadyBoundMs = 30000;
 
 /* The working space of one scan: its three request blocks and the reply buffer. */
 struct ScanRequests {
@@ -53,8 +60,60 @@ uint8_t askDeviceType(ScanRequests &scan, uint8_t adapter, uint8_t target)
     return request.SRB_DeviceType;   /* 0 after a failed request: the block was cleared */
 }
 
-void probeTarget(ScanRequests &scan, uint8_t adapter, uint8_t target, DeviceRecord &device)
+/* The arrow cursor comes back with the next mouse move after the scan; the wait one shows
+   meanwhile, since no message is handled while the scan runs. */
+class WaitCursor {
+public:
+    WaitCursor() : previous_(SetCursor(LoadCursorA(nullptr, IDC_WAIT))) {}
+    ~WaitCursor() { SetCursor(previous_); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+
+private:
+    HCURSOR previous_;
+};
+
+uint8_t sendReadCapacity(ScanRequests &scan, uint8_t adapter, uint8_t target)
 {
+    prepareCommand(scan, adapter, target, kReadCapacityReplyLength, kReadCapacityCdb, sizeof kReadCapacityCdb);
+    return sendAndWait(scan.send, &scan.command);
+}
+
+/*
+ * READ CAPACITY, asked again while the drive says that it will answer: after a unit attention
+ * (each report clears one condition, so a few tries), while it becomes ready (waiting with TEST
+ * UNIT READY, kReadyBoundMs per device in all), and once after START STOP UNIT for a stopped
+ * drive when the user allows it. A drive that answers at once gets the one request.
+ */
+uint8_t askCapacity(ScanRequests &scan, uint8_t adapter, uint8_t target)
+{
+    uint8_t status = sendReadCapacity(scan, adapter, target);
+    const DWORD begin = GetTickCount();
+    int attentions = 0;
+    bool started = false;
+    while (status != SS_COMP) {
+        const DriveCondition condition = classifyDriveCondition(requestOutcome(scan.command, status));
+        const DWORD spent = GetTickCount() - begin;
+        if (isUnitAttention(condition) && attentions < kAttentionTries) {
+            attentions++;
+        } else if (condition == DriveCondition::BecomingReady && spent < kReadyBoundMs) {
+            WaitCursor cursor;
+            waitUntilReady(scan.send, adapter, target, kReadyBoundMs - spent);
+        } else if (condition == DriveCondition::NeedsStart && appState.archive.startStoppedDrives && !started) {
+            started = true;
+            WaitCursor cursor;
+            startUnit(scan.send, adapter, target);
+        } else {
+            break;
+        }
+        status = sendReadCapacity(scan, adapter, target);
+    }
+    return status;
+}
+
+void probeTarget(ScanRequests &scan, uint8_t adapter, uint8_t target, DeviceRecord &device, bool &capped)
+{
+    capped = false;
     prepareCommand(scan, adapter, target, kInquiryReplyLength, kInquiryCdb, sizeof kInquiryCdb);
     uint32_t returned = 0;
     uint8_t status = sendAndWait(scan.send, &scan.command, &returned);
@@ -68,10 +127,8 @@ void probeTarget(ScanRequests &scan, uint8_t adapter, uint8_t target, DeviceReco
     device.removable = (scan.reply[1] & 0x80) ? 1 : 0;   /* before READ CAPACITY overwrites it */
     device.deviceType = askDeviceType(scan, adapter, target);
 
-    prepareCommand(scan, adapter, target, kReadCapacityReplyLength, kReadCapacityCdb,
-                   sizeof kReadCapacityCdb);
-    status = sendAndWait(scan.send, &scan.command);
-    setCapacity(device, status == SS_COMP ? scan.reply : nullptr);
+    status = askCapacity(scan, adapter, target);
+    capped = setCapacity(device, status == SS_COMP ? scan.reply : nullptr);
 }
 
 void scanAdapter(ScanRequests &scan, uint8_t adapter, AdapterRecord &record)
@@ -82,15 +139,18 @@ void scanAdapter(ScanRequests &scan, uint8_t adapter, AdapterRecord &record)
     inquiry.SRB_HaId = adapter;
     sendAndWait(scan.send, &inquiry);   /* a failed inquiry leaves the reply fields zero */
 
+    bool *capped = adapterTable.capacityCapped[adapter];
     record.scsiId = inquiry.HA_SCSI_ID;
-    if (record.scsiId < kMaxDevices)
+    if (record.scsiId < kMaxDevices) {
         writeAdapterEntry(record.devices[record.scsiId], record.scsiId, inquiry.HA_Identifier);
+        capped[record.scsiId] = false;
+    }
     writeAdapterName(record.name, inquiry.HA_Identifier, adapter);
     record.maxTargets = targetsInUse(inquiry.HA_Unique[3]);
 
     for (int target = 0; target < record.maxTargets; ++target)
         if (target != record.scsiId)
-            probeTarget(scan, adapter, static_cast<uint8_t>(target), record.devices[target]);
+            probeTarget(scan, adapter, static_cast<uint8_t>(target), record.devices[target], capped[target]);
 }
 
 }  // namespace
@@ -143,12 +203,12 @@ void writeInquiryLabel(DeviceRecord &device, uint8_t target, const uint8_t reply
     device.label[3 + length] = '\0';
 }
 
-void setCapacity(DeviceRecord &device, const uint8_t *capacityReply)
+bool setCapacity(DeviceRecord &device, const uint8_t *capacityReply)
 {
     device.sectorCount = 0;
     device.sectorSize = 0;
     if (!capacityReply)
-        return;
+        return false;
     auto bigEndian = [](const uint8_t *bytes) {
         return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
     };
@@ -156,9 +216,11 @@ void setCapacity(DeviceRecord &device, const uint8_t *capacityReply)
     uint32_t sectorSize = bigEndian(capacityReply + 4);
     /* A device without a usable sector size gets no capacity: the transfers divide by it. */
     if (sectorSize == 0 || sectorSize > INT32_MAX)
-        return;
-    device.sectorCount = lastSector >= INT32_MAX ? INT32_MAX : static_cast<int32_t>(lastSector + 1);
+        return false;
+    const bool capped = lastSector >= INT32_MAX;   /* FFFFFFFFh too: more than READ CAPACITY(10) can tell */
+    device.sectorCount = capped ? INT32_MAX : static_cast<int32_t>(lastSector + 1);
     device.sectorSize = static_cast<int32_t>(sectorSize);
+    return capped;
 }
 
 int scanBus(HWND owner)

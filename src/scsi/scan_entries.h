@@ -27,7 +27,8 @@ void writeEmptyEntry(DeviceRecord &device, uint8_t target);
 /* The label of a device that answered: its id, a colon, then from index 3 its INQUIRY text. */
 void writeInquiryLabel(DeviceRecord &device, uint8_t target, const uint8_t reply[kInquiryReplyLength]);
 
-/* Sector count and size from an 8-byte READ CAPACITY reply; null (a failed request) gives 0, 0. */
-void setCapacity(DeviceRecord &device, const uint8_t *capacityReply);
+/* Sector count and size from an 8-byte READ CAPACITY reply; null (a failed request) gives 0, 0.
+   True when the device has more sectors than the count holds (it is then INT32_MAX). */
+bool setCapacity(DeviceRecord &device, const uint8_t *capacityReply);
 
 #endif

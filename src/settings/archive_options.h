@@ -1,9 +1,10 @@
 /*
- * The archiving options: four switches, each stored under the program's registry key next to
+ * The archiving options: five switches, each stored under the program's registry key next to
  * the buffer size as a REG_DWORD (1 on, 0 off; a missing or unreadable value is off), held in
  * appState.archive, and changed in a small modal dialog (template ARCHIVE) reached from the
  * "Options" menu. The value names are the same in every language, so a user who changes the
- * language keeps the options.
+ * language keeps the options. The fifth, "Start drives that are stopped", is for the bus scan:
+ * old drives wait for it, and it belongs with the other aids for old media.
  */
 #ifndef KESTROVA_ARCHIVE_OPTIONS_H
 #define KESTROVA_ARCHIVE_OPTIONS_H
@@ -16,6 +17,7 @@ extern const char *const kSkipUnreadableValue;
 extern const char *const kVerifyValue;
 extern const char *const kReportValue;
 extern const char *const kExactLengthValue;
+extern const char *const kStartStoppedDrivesValue;
 
 /* Reads the stored options into appState.archive; every one that is not stored as 1 is off. */
 void restoreArchiveOptions();

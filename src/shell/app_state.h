@@ -45,6 +45,9 @@ static_assert(sizeof(AdapterRecord) == 20 + kMaxDevices * sizeof(DeviceRecord), 
 
 struct AdapterTable {
     AdapterRecord adapters[kMaxAdapters];   /* indexed by ASPI host adapter number */
+    /* Devices that reported more sectors than sectorCount holds: listed with INT32_MAX sectors,
+       all that a copy of them can move. Same indices as the records. */
+    bool capacityCapped[kMaxAdapters][kMaxDevices];
 };
 
 /* The archiving options: each is off unless the user turned it on (and stored it). */
@@ -53,6 +56,7 @@ struct ArchiveOptions {
     bool verify;           /* what a copy wrote is read back and compared */
     bool report;           /* Disk to file writes a report with checksums beside the image */
     bool exactLength;      /* Disk to file writes the sectors only, no zero bytes after them */
+    bool startStoppedDrives;   /* the scan sends START STOP UNIT to a drive that waits for it */
 };
 
 struct AppState {

@@ -25,6 +25,8 @@ namespace {
 /* Runs inside the creation call, before the form has its controls or is visible. */
 void onMainFormCreate(HWND form)
 {
+    /* Before the scan, which may start stopped drives when the user asked for it. */
+    restoreArchiveOptions();
     if (bindAspi(form)) {
         scanBus(form);
         initFileChooser(form);
@@ -35,7 +37,6 @@ void onMainFormCreate(HWND form)
     }
     /* Read also when the program is about to end, so that a first start stores the default. */
     restoreBufferSize();
-    restoreArchiveOptions();
 }
 
 /*

@@ -7,6 +7,7 @@
 #include "archive_copy.h"
 #include "messages.h"
 #include "chunk_rule.h"
+#include "drive_state.h"
 #include "progress_box.h"
 #include "transfer_loop.h"
 #include <cstdio>
@@ -68,7 +69,7 @@ void copyDiskToDisk(HWND owner)
         !acceptSectorSizePair(owner, sectorSize, targetDeviceRecord().sectorSize))
         return;
     const SendASPI32CommandFn sendCommand = lookupCommandEntry(owner);
-    if (!sendCommand)
+    if (!sendCommand || !acceptCappedSource(owner, transferSectors))
         return;
 
     uint8_t *ioBuffer = allocateIoBuffer(owner, bufferBytes);
@@ -91,6 +92,7 @@ void copyDiskToDisk(HWND owner)
                      nullptr);
     const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
     MSG message;
+    expectFirstRequests(sourceAdapter, sourceTarget, targetAdapter, targetTarget);
     while (!appState.abortRequested && sectorsDone < transferSectors) {
         if (pumpOneMessage(message))
             continue;
@@ -103,6 +105,7 @@ void copyDiskToDisk(HWND owner)
         sectorsDone += chunkSectors;
         noteSectorsDone(copy, sectorsDone);
     }
+    endFirstRequests();
 
     closeProgressBox();
     releaseIoBuffer(ioBuffer);

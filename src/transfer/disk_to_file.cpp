@@ -8,6 +8,7 @@
 #include "archive_copy.h"
 #include "messages.h"
 #include "chunk_rule.h"
+#include "drive_state.h"
 #include "image_file.h"
 #include "progress_box.h"
 #include "retry_pass.h"
@@ -50,7 +51,7 @@ void copyDiskToFile(HWND owner)
     if (!acceptSectorSize(owner, sectorSize, bufferBytes))
         return;
     const SendASPI32CommandFn sendCommand = lookupCommandEntry(owner);
-    if (!sendCommand)
+    if (!sendCommand || !acceptCappedSource(owner, transferSectors))
         return;
 
     if (!makeAbsolutePath(appState.imagePath)) {
@@ -97,6 +98,7 @@ void copyDiskToFile(HWND owner)
     const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
     CopyEnd end = CopyEnd::Completed;
     MSG message;
+    expectFirstRequests(copy.source.adapter, copy.source.target, copy.source.adapter, copy.source.target);
     while (!appState.abortRequested && sectorsDone < transferSectors) {
         if (pumpOneMessage(message))
             continue;
@@ -112,6 +114,7 @@ void copyDiskToFile(HWND owner)
         sectorsDone += chunkSectors;
         noteSectorsDone(copy, sectorsDone);
     }
+    endFirstRequests();
     if (end == CopyEnd::Completed && sectorsDone < transferSectors)
         end = CopyEnd::Aborted;
 

@@ -8,6 +8,7 @@
 #include "archive_copy.h"
 #include "messages.h"
 #include "chunk_rule.h"
+#include "drive_state.h"
 #include "progress_box.h"
 #include "transfer_loop.h"
 #include <cstdio>
@@ -83,6 +84,7 @@ void copyFileToDisk(HWND owner)
     const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
     CopyEnd end = CopyEnd::Completed;
     MSG message;
+    expectFirstRequests(adapter, target, adapter, target);
     while (!appState.abortRequested && sectorsDone < transferSectors) {
         if (pumpOneMessage(message))
             continue;
@@ -99,6 +101,7 @@ void copyFileToDisk(HWND owner)
         sectorsDone += chunkSectors;
         showPercent(transferPercent(sectorsDone, transferSectors));
     }
+    endFirstRequests();
 
     if (end == CopyEnd::Completed && sectorsDone < transferSectors)
         end = CopyEnd::Aborted;

@@ -4,9 +4,14 @@
 #include "messages.h"
 #include "chunk_rule.h"
 #include "progress_box.h"
+#include "resource_ids.h"
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+
+namespace {
+constexpr int kQuestionSize = 512;
+}  // namespace
 
 int acceptSectorSize(HWND owner, int32_t sectorSize, uint64_t bufferBytes)
 {
@@ -27,6 +32,18 @@ int acceptSectorSize(HWND owner, int32_t sectorSize, uint64_t bufferBytes)
     }
     showMessage(owner, appState.scratchText, "ERROR", MB_ICONERROR);
     return 0;
+}
+
+int acceptCappedSource(HWND owner, int32_t transferSectors)
+{
+    const DeviceRecord &source = sourceDeviceRecord();
+    if (!adapterTable.capacityCapped[appState.sourceAdapter % kMaxAdapters][appState.sourceDevice % kMaxDevices] ||
+        transferSectors != source.sectorCount)
+        return 1;
+    char format[kQuestionSize], text[kQuestionSize];
+    std::snprintf(text, sizeof text, loadText(IDS_SOURCE_LARGER_THAN_COUNT, format, sizeof format), transferSectors,
+                  sizeInMegabytes(transferSectors, source.sectorSize));
+    return showMessage(owner, text, "WARNING", MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
 uint8_t *allocateIoBuffer(HWND owner, uint64_t bufferBytes)

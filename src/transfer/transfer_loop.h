@@ -17,6 +17,13 @@
  */
 int acceptSectorSize(HWND owner, int32_t sectorSize, uint64_t bufferBytes);
 
+/*
+ * 1 unless the copy would move all the sectors of a source device that has more than the program
+ * can count (listed capped at INT32_MAX): then asks whether to copy that first part only, and
+ * returns 1 when the user agrees.
+ */
+int acceptCappedSource(HWND owner, int32_t transferSectors);
+
 /* Takes the I/O buffer; null after the message "Can't allocate I/O buffer". */
 uint8_t *allocateIoBuffer(HWND owner, uint64_t bufferBytes);
 void releaseIoBuffer(uint8_t *buffer);
@@ -28,7 +35,8 @@ void releaseIoBuffer(uint8_t *buffer);
 SendASPI32CommandFn lookupCommandEntry(HWND owner);
 
 /* Opens the progress box with description. 0 after an error message when it cannot be created:
-   the transfer must not start. */
+   the transfer must not start. A transfer that starts names the devices it will use
+   (expectFirstRequests, drive_state.h) and ends with endFirstRequests. */
 int startTransfer(HWND owner, const char *description);
 
 /*

@@ -8,8 +8,11 @@ pdf=$1
 root=$2
 [ -f "$pdf" ] || { echo "FAIL: no manual at $pdf"; exit 1; }
 
-# The PDF's text on one line, every run of blanks (no-break spaces too) as one blank.
-text=$(pdftotext -enc UTF-8 "$pdf" - | sed 's/\xc2\xa0/ /g' | tr '\n\t\f' '   ' | tr -s ' ')
+# The PDF's text on one line, every run of blanks (no-break spaces too) as one blank, without the
+# page numbers at the foot of the pages (lines of digits only): a text that a page break cuts
+# would otherwise read with the number inside it.
+text=$(pdftotext -enc UTF-8 "$pdf" - | grep -v -x '[0-9][0-9]*' | sed 's/\xc2\xa0/ /g' | tr '\n\t\f' '   ' |
+  tr -s ' ')
 
 # Program texts that never reach the user, or are not words.
 ignored=(

@@ -1,6 +1,8 @@
 /* The SCSI commands an emulated target understands: INQUIRY, READ CAPACITY, READ(10),
- * WRITE(10) and SYNCHRONIZE CACHE(10). Everything else ends in CHECK CONDITION with ILLEGAL
- * REQUEST. */
+ * WRITE(10), SYNCHRONIZE CACHE(10), TEST UNIT READY and START STOP UNIT. Everything else ends
+ * in CHECK CONDITION with ILLEGAL REQUEST. Before a command runs, a pending unit attention is
+ * reported (to anything but INQUIRY and REQUEST SENSE), and media commands of a drive that is
+ * not ready end with NOT READY (drive_readiness.cpp). */
 #include "scsi_target.h"
 
 #include <algorithm>
@@ -9,7 +11,10 @@
 
 namespace {
 
+constexpr uint8_t kTestUnitReady = 0x00;
+constexpr uint8_t kRequestSense = 0x03;
 constexpr uint8_t kInquiry = 0x12;
+constexpr uint8_t kStartStopUnit = 0x1B;
 constexpr uint8_t kReadCapacity = 0x25;
 constexpr uint8_t kRead10 = 0x28;
 constexpr uint8_t kWrite10 = 0x2A;
@@ -17,12 +22,28 @@ constexpr uint8_t kSynchronizeCache10 = 0x35;
 constexpr uint32_t kInquiryLength = 36;
 constexpr uint32_t kCapacityLength = 8;
 
-TargetResult checkCondition(uint8_t key, uint8_t asc)
+TargetResult checkCondition(uint8_t key, uint8_t asc, uint8_t ascq = 0)
 {
     TargetResult r;
     r.scsiStatus = kScsiCheckCondition;
-    buildSense(r.sense, key, asc);
+    buildSense(r.sense, key, asc, ascq);
     return r;
+}
+
+/* Whether a media command can run; if not, the NOT READY it ends with. Without a cartridge the
+   drive cannot tell more; a stopped motor waits for START STOP UNIT; a spinning one for time. */
+bool notReady(ScsiTarget &t, TargetResult &r)
+{
+    DWORD msLeft;
+    if (t.noMedium)
+        r = checkCondition(kSenseNotReady, kAscNoMedium);
+    else if (t.motorStopped)
+        r = checkCondition(kSenseNotReady, kAscNotReady, kAscqStartRequired);
+    else if (stillSpinningUp(t, msLeft))
+        r = checkCondition(kSenseNotReady, kAscNotReady, kAscqBecomingReady);
+    else
+        return false;
+    return true;
 }
 
 TargetResult good(uint32_t transferred)
@@ -61,12 +82,13 @@ void putBigEndian32(uint8_t *p, uint32_t v)
     p[3] = uint8_t(v);
 }
 
-TargetResult readCapacity(const ScsiTarget &t, const TargetCommand &c)
+TargetResult readCapacity(ScsiTarget &t, const TargetCommand &c)
 {
     if (c.cdbLength != 10 || c.direction == DataDirection::Out || c.length < kCapacityLength)
         return checkCondition(kSenseIllegalRequest, kAscInvalidField);
-    if (t.noMedium)
-        return checkCondition(kSenseNotReady, kAscNoMedium);
+    TargetResult waiting;
+    if (notReady(t, waiting))
+        return waiting;
     uint8_t reply[kCapacityLength];
     if (t.hasCapacityReply) {
         memcpy(reply, t.capacityReply, sizeof reply);
@@ -127,8 +149,9 @@ TargetResult readWrite(ScsiTarget &t, const TargetCommand &c, bool write)
     /* A drive older than the FUA bit (byte 1, bit 3) refuses it as an invalid field. */
     if ((cdb[1] & 0x08) && !t.forceUnitAccess)
         return checkCondition(kSenseIllegalRequest, kAscInvalidField);
-    if (t.noMedium)
-        return checkCondition(kSenseNotReady, kAscNoMedium);
+    TargetResult waiting;
+    if (notReady(t, waiting))
+        return waiting;
     uint64_t lba = uint64_t(cdb[2]) << 24 | uint64_t(cdb[3]) << 16 | uint64_t(cdb[4]) << 8 | cdb[5];
     uint32_t count = uint32_t(cdb[7]) << 8 | cdb[8];
     if (lba + count > t.sectors)
@@ -163,14 +186,52 @@ TargetResult readWrite(ScsiTarget &t, const TargetCommand &c, bool write)
 
 /* SYNCHRONIZE CACHE(10): the image has no cache of its own, so there is nothing to write; a
  * device that does not know the command refuses it as an unknown opcode. */
-TargetResult synchronizeCache(const ScsiTarget &t, const TargetCommand &c)
+TargetResult synchronizeCache(ScsiTarget &t, const TargetCommand &c)
 {
     if (!t.syncCache)
         return checkCondition(kSenseIllegalRequest, kAscInvalidOpcode);
     if (c.cdbLength != 10)
         return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    TargetResult waiting;
+    if (notReady(t, waiting))
+        return waiting;
+    return good(0);
+}
+
+/* TEST UNIT READY: GOOD when a media command would run, else the NOT READY it would get. */
+TargetResult testUnitReady(ScsiTarget &t, const TargetCommand &c)
+{
+    if (c.cdbLength != 6)
+        return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    TargetResult waiting;
+    if (notReady(t, waiting))
+        return waiting;
+    return good(0);
+}
+
+/* START STOP UNIT (SBC). Start 1 spins the motor up: with Immed 0 GOOD comes once it runs,
+ * with Immed 1 at once (TEST UNIT READY then tells when it is ready). Start 0 stops it. These
+ * drives cannot load or eject a cartridge, nor take a power condition: LoEj or a power
+ * condition ends with ILLEGAL REQUEST, as the drive manuals say of their fixed disks. */
+TargetResult startStopUnit(ScsiTarget &t, const TargetCommand &c)
+{
+    const uint8_t *cdb = c.cdb;
+    if (c.cdbLength != 6 || (cdb[4] & 0xF2) != 0)
+        return checkCondition(kSenseIllegalRequest, kAscInvalidField);
+    if (!(cdb[4] & 0x01)) {
+        InterlockedExchange(&t.motorStopped, 1);
+        InterlockedExchange(&t.spinningUp, 0);
+        return good(0);
+    }
     if (t.noMedium)
         return checkCondition(kSenseNotReady, kAscNoMedium);
+    if (t.motorStopped)
+        startMotor(t);
+    DWORD msLeft;
+    if (!(cdb[1] & 0x01) && stillSpinningUp(t, msLeft)) {
+        Sleep(msLeft);
+        InterlockedExchange(&t.spinningUp, 0);
+    }
     return good(0);
 }
 
@@ -190,8 +251,18 @@ TargetResult runTargetCommand(ScsiTarget &target, const TargetCommand &command)
 {
     if (command.cdbLength == 0)
         return checkCondition(kSenseIllegalRequest, kAscInvalidOpcode);
-    switch (command.cdb[0]) {
+    const uint8_t opcode = command.cdb[0];
+    /* Reported once, to the first command that is not INQUIRY or REQUEST SENSE, which does not
+       run; reporting it clears it. */
+    if (opcode != kInquiry && opcode != kRequestSense) {
+        LONG attention = InterlockedExchange(&target.pendingAttention, 0);
+        if (attention)
+            return checkCondition(kSenseUnitAttention, uint8_t(attention), uint8_t(attention >> 8));
+    }
+    switch (opcode) {
+    case kTestUnitReady: return testUnitReady(target, command);
     case kInquiry: return inquiry(target, command);
+    case kStartStopUnit: return startStopUnit(target, command);
     case kReadCapacity: return readCapacity(target, command);
     case kRead10: return readWrite(target, command, false);
     case kWrite10: return readWrite(target, command, true);

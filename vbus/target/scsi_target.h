@@ -1,12 +1,15 @@
 /*
  * An emulated SCSI target whose medium is an image file: the device side of the virtual bus
  * (vbus/) and of the tests' emulated Windows storage stack (tests/unit/bridge/). It answers
- * INQUIRY, READ CAPACITY, READ(10), WRITE(10) and SYNCHRONIZE CACHE(10); anything else ends in
- * CHECK CONDITION with ILLEGAL REQUEST. Faults can be set per LBA range or from the (N+1)th
- * request on, for every request or only the first few, and fail, lose or alter the data.
+ * INQUIRY, READ CAPACITY, READ(10), WRITE(10), SYNCHRONIZE CACHE(10), TEST UNIT READY and
+ * START STOP UNIT; anything else ends in CHECK CONDITION with ILLEGAL REQUEST. Faults can be
+ * set per LBA range or from the (N+1)th request on, for every request or only the first few,
+ * and fail, lose or alter the data. A target can also get ready as real drives do (a unit
+ * attention, a spin-up, a stopped motor); by default it is ready at once.
  *
- * target_image.cpp   opens or creates the image file, reads and writes sectors
- * scsi_commands.cpp  carries out one command descriptor block
+ * target_image.cpp    opens or creates the image file, reads and writes sectors
+ * scsi_commands.cpp   carries out one command descriptor block
+ * drive_readiness.cpp power-on, a cartridge put in, and the state a drive keeps across both
  */
 #ifndef SCSI_TARGET_H
 #define SCSI_TARGET_H
@@ -72,6 +75,18 @@ struct ScsiTarget {
     uint8_t capacityReply[8] = {};
     std::vector<Fault> faults;
     HANDLE file = INVALID_HANDLE_VALUE;
+
+    /* How the drive gets ready (drive_readiness.cpp names the sources); all off by default. */
+    uint16_t attentionAtPowerOn = 0;   /* ASC | ASCQ << 8 pending after power-on; 0: none */
+    bool reportsMediumChange = false;  /* a cartridge put in raises UNIT ATTENTION 28h */
+    uint32_t spinUpMs = 0;             /* NOT READY 04h/01h for so long after power-on, a start, a cartridge */
+    bool startsStopped = false;        /* powered on with the motor off: NOT READY 04h/02h until started */
+
+    /* What the drive is doing now. */
+    LONG pendingAttention = 0;         /* ASC | ASCQ << 8 of the unit attention to report; 0: none */
+    LONG motorStopped = 0;
+    LONG spinningUp = 0;
+    DWORD spinUpStart = 0;             /* GetTickCount() when the motor started */
 };
 
 /* Sets the three INQUIRY texts, blank padded (longer texts are cut). */
@@ -104,5 +119,18 @@ struct TargetResult {
 
 /* scsi_commands.cpp: carries out one command. */
 TargetResult runTargetCommand(ScsiTarget &target, const TargetCommand &command);
+
+/* drive_readiness.cpp */
+/* The drive switched on: its pending unit attention, its motor stopped or spinning up. */
+void powerOn(ScsiTarget &target);
+/* The drive starts its motor (a spin-up of spinUpMs, if any). */
+void startMotor(ScsiTarget &target);
+/* Whether the motor is still spinning up; ms left when it is. */
+bool stillSpinningUp(ScsiTarget &target, DWORD &msLeft);
+/* Raises a unit attention (ASC | ASCQ << 8), unless one that ranks higher is pending. */
+void raiseAttention(ScsiTarget &target, uint16_t attention);
+/* The same drive after the bus was described again: keeps what it was doing; when the medium
+   is another one (a cartridge put in or swapped) it reports that as a real drive does. */
+void continueDrive(ScsiTarget &now, const ScsiTarget &before);
 
 #endif

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include "aspi.h"
 #include "bus_scan.h"
@@ -16,14 +15,6 @@
 #include "resource_ids.h"
 
 namespace {
-
-std::string readFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class BusTest : public MainFormTest {
 protected:

@@ -1,6 +1,8 @@
 /* The test form: the real template under a procedure that routes like the program's. */
 #include "form_fixture.h"
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include "main_form.h"
 #include "resource_ids.h"
 
@@ -83,6 +85,14 @@ void MainFormTest::TearDown()
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
         DispatchMessageA(&message);
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 void MainFormTest::setAdapter(int a, const char *name, uint8_t maxTargets)

@@ -12,6 +12,9 @@
 #include <windows.h>
 #include "app_state.h"
 
+/* The whole content of a file; empty when it cannot be read. */
+std::string readFile(const std::string &path);
+
 class MainFormTest : public testing::Test {
 protected:
     void SetUp() override;

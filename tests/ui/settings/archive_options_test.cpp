@@ -55,12 +55,14 @@ TEST_F(ArchiveOptionsTest, OnlyAStoredOneTurnsAnOptionOn)
     storeSettingBytes(kVerifyValue, REG_DWORD, &two, sizeof two);
     storeSettingText(kReportValue, "1");   /* text, not a number */
     storeSettingBytes(kExactLengthValue, REG_BINARY, &one, 1);
+    storeSettingBytes(kStartStoppedDrivesValue, REG_DWORD, &one, sizeof one);
     appState.archive.verify = appState.archive.report = appState.archive.exactLength = true;
     restoreArchiveOptions();
     EXPECT_TRUE(appState.archive.skipUnreadable);
     EXPECT_FALSE(appState.archive.verify);
     EXPECT_FALSE(appState.archive.report);
     EXPECT_FALSE(appState.archive.exactLength);
+    EXPECT_TRUE(appState.archive.startStoppedDrives);
 
     deleteSettingKey();
     appState.archive.skipUnreadable = true;
@@ -70,39 +72,43 @@ TEST_F(ArchiveOptionsTest, OnlyAStoredOneTurnsAnOptionOn)
 
 TEST_F(ArchiveOptionsTest, DialogStoresWhatIsTickedOnOkAndNothingOnCancel)
 {
-    struct Texts { LANGID language; const char *caption, *skip, *exact, *cancel; };
+    struct Texts { LANGID language; const char *caption, *skip, *exact, *start, *cancel; };
     const Texts languages[] = {
         {kLanguageEnglish, "Archiving options", "Skip unreadable sectors (list them in a map)",
-         "Exact-length images (no zero padding)", "Cancel"},
+         "Exact-length images (no zero padding)", "Start drives that are stopped", "Cancel"},
         {kLanguageFrench, "Options d'archivage", "Ignorer les secteurs illisibles (liste dans une carte)",
-         "Images de longueur exacte (sans remplissage)", "Annuler"},
+         "Images de longueur exacte (sans remplissage)", "D\xE9marrer les lecteurs arr\xEAt\xE9s", "Annuler"},
     };
     for (const Texts &t : languages) {
         SCOPED_TRACE(t.caption);
         deleteSettingKey();
         appState.archive = ArchiveOptions();
         UiLanguageScope language(t.language);
-        std::string skip, exact, cancel;
+        std::string skip, exact, start, cancel;
         /* Found by its caption in the language of the run. */
         WhenWindowAppears tick([&] { return findThreadWindow(t.caption); }, [&](HWND dialog) {
             skip = controlText(dialog, IDC_ARCHIVE_SKIP);
             exact = controlText(dialog, IDC_ARCHIVE_EXACT);
+            start = controlText(dialog, IDC_ARCHIVE_START_DRIVES);
             cancel = controlText(dialog, IDC_CANCEL);
             CheckDlgButton(dialog, IDC_ARCHIVE_SKIP, BST_CHECKED);
             CheckDlgButton(dialog, IDC_ARCHIVE_REPORT, BST_CHECKED);
+            CheckDlgButton(dialog, IDC_ARCHIVE_START_DRIVES, BST_CHECKED);
             PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         });
         runArchiveOptionsDialog(form);
         ASSERT_TRUE(tick.ran());
         EXPECT_EQ(skip, t.skip);
         EXPECT_EQ(exact, t.exact);
+        EXPECT_EQ(start, t.start);
         EXPECT_EQ(cancel, t.cancel);
-        EXPECT_TRUE(appState.archive.skipUnreadable && appState.archive.report);
+        EXPECT_TRUE(appState.archive.skipUnreadable && appState.archive.report && appState.archive.startStoppedDrives);
         EXPECT_FALSE(appState.archive.verify || appState.archive.exactLength);
         EXPECT_EQ(stored(kSkipUnreadableValue), 1u);
         EXPECT_EQ(stored(kVerifyValue), 0u);
         EXPECT_EQ(stored(kReportValue), 1u);
         EXPECT_EQ(stored(kExactLengthValue), 0u);
+        EXPECT_EQ(stored(kStartStoppedDrivesValue), 1u);
     }
 
     /* Opened again it shows what is on; Cancel after a change keeps it all. */

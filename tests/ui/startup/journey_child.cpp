@@ -97,6 +97,7 @@ void reportStartState()
     report("adapterCount", appState.adapterCount);
     report("mode", static_cast<int>(appState.mode));
     report("aspiLibraryHeld", appState.aspiLibrary != nullptr);
+    report("sectorsOf0:1", adapterTable.adapters[0].devices[1].sectorCount);
     char folder[MAX_PATH] = "";
     GetCurrentDirectoryA(sizeof folder, folder);
     report("currentFolder", folder);

@@ -295,6 +295,24 @@ TEST(Startup, StoredSettingIsReadDuringCreation)
     EXPECT_EQ(storedSetting(), "16");
 }
 
+/* The options are read before the scan that the form's creation runs: a drive that waits for
+   START STOP UNIT is listed at once when the user allowed starting it. */
+TEST(Startup, AStoredStartOptionStartsAStoppedDriveAtTheFirstScan)
+{
+    const std::string bus = temporaryFolder("kestrova-startup-bus") + "\\stopped-vbus.ini";
+    writeFile(bus, "[adapter 0]\r\nscsi_id = 7\r\n[device 0:1]\r\nsize = 1M\r\nstopped = yes\r\n");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD on = 1;
+    RegSetValueExA(key, "Start stopped drives", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&on), sizeof on);
+    RegCloseKey(key);
+    Journey journey = runJourney("close-box", "", true, bus);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingKey);
+    expectOrderlyEnd(journey);
+    EXPECT_EQ(journey["sectorsOf0:1"], "2048");
+}
+
 struct WindowSearch {
     DWORD processId;
     const char *className;

@@ -177,8 +177,9 @@ TEST(StringResource, NoOtherIdsInUse)
     }
 }
 
-/* The archiving options' texts are printf formats: a translation with other conversions would
-   read the wrong arguments. Each exists in both languages, translated, with the same ones. */
+/* The archiving options' texts, and the question about a device larger than the count, are printf
+   formats: a translation with other conversions would read the wrong arguments. Each exists in both
+   languages, translated, with the same ones. */
 TEST(StringResource, ArchivingTextsTakeTheSameArgumentsInBothLanguages)
 {
     auto conversions = [](const std::string &format) {
@@ -206,6 +207,13 @@ TEST(StringResource, ArchivingTextsTakeTheSameArgumentsInBothLanguages)
         EXPECT_EQ(conversions(toCp1252(*french)), expected[id - 100]);
         EXPECT_LT(toCp1252(*french).size(), 200u) << "leaves room for a path in a 512-byte text";
     }
+    /* The question before copying all of a device larger than the count: sectors, MB. */
+    auto english = findString(120, kLanguageEnglish);
+    auto french = findString(120, kLanguageFrench);
+    ASSERT_TRUE(english && french);
+    EXPECT_NE(toCp1252(*english), toCp1252(*french));
+    EXPECT_EQ(conversions(toCp1252(*english)), "%d %.1f ");
+    EXPECT_EQ(conversions(toCp1252(*french)), "%d %.1f ");
 }
 
 /* The program's own language reads the texts as single-byte code page 1252. */

@@ -263,7 +263,7 @@ TEST_F(VbusCommands, RefusedRequestsEndWithSsErrAndSense)
         {"INQUIRY with a 10-byte CDB length", 1, {0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0}, SRB_DIR_IN, 36, 0x05, 0x24},
         {"READ CAPACITY with a 6-byte CDB length", 1, {0x25, 0, 0, 0, 0, 0}, SRB_DIR_IN, 8, 0x05, 0x24},
         {"read flagged as data out", 1, readCdb(0, 1), SRB_DIR_OUT, 512, 0x05, 0x24},
-        {"TEST UNIT READY", 1, {0x00, 0, 0, 0, 0, 0}, 0, 0, 0x05, 0x20},
+        {"START STOP UNIT that would eject", 1, {0x1B, 0, 0, 0, 0x02, 0}, 0, 0, 0x05, 0x24},
         {"REQUEST SENSE", 1, {0x03, 0, 0, 0, 18, 0}, SRB_DIR_IN, 18, 0x05, 0x20},
         {"MODE SENSE", 1, {0x1A, 0, 0x3F, 0, 36, 0}, SRB_DIR_IN, 36, 0x05, 0x20},
         {"READ(6)", 1, {0x08, 0, 0, 0, 1, 0}, SRB_DIR_IN, 512, 0x05, 0x20},

@@ -146,6 +146,7 @@ TEST(VbusDemo, DemoBusHasTheDevicesItPromises)
         {0, 2, SS_COMP, 5, 0x80, SS_COMP, 32767, 2048},      /* CD-ROM */
         {0, 3, SS_NO_DEVICE, 0, 0, 0, 0, 0},                 /* nothing */
         {0, 4, SS_COMP, 0, 0x80, SS_ERR, 0, 0},              /* no medium */
+        {0, 5, SS_COMP, 0, 0x80, SS_ERR, 0, 0},              /* cartridge just put in: UNIT ATTENTION first */
         {1, 0, SS_COMP, 0, 0x00, SS_COMP, 409599, 512},      /* blank 200 MB */
     };
     for (const Case &c : cases) {
