@@ -16,6 +16,7 @@ packages=(
   zip unzip nsis p7zip-full
   pandoc groff ghostscript poppler-utils
   gddrescue
+  dosfstools xorriso   # mkfs.fat and xorriso make the FAT and ISO 9660 images that contents_test recognises
 )
 
 missing=()

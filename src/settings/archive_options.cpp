@@ -8,6 +8,7 @@ const char *const kSkipUnreadableValue = "Skip unreadable sectors";
 const char *const kVerifyValue = "Verify after copying";
 const char *const kReportValue = "Write image report";
 const char *const kExactLengthValue = "Exact-length images";
+const char *const kGuardRestoreValue = "Ask before overwriting a recognised disk";
 
 namespace {
 
@@ -24,6 +25,7 @@ const OptionField kOptionFields[] = {
     {&kVerifyValue, &ArchiveOptions::verify, IDC_ARCHIVE_VERIFY},
     {&kReportValue, &ArchiveOptions::report, IDC_ARCHIVE_REPORT},
     {&kExactLengthValue, &ArchiveOptions::exactLength, IDC_ARCHIVE_EXACT},
+    {&kGuardRestoreValue, &ArchiveOptions::guardRestore, IDC_ARCHIVE_GUARD},
 };
 
 bool readSwitch(HKEY key, const char *name)

@@ -53,6 +53,7 @@ struct ArchiveOptions {
     bool verify;           /* what a copy wrote is read back and compared */
     bool report;           /* Disk to file writes a report with checksums beside the image */
     bool exactLength;      /* Disk to file writes the sectors only, no zero bytes after them */
+    bool guardRestore;     /* File to disk and Disk to disk ask before overwriting a recognised disk */
 };
 
 struct AppState {

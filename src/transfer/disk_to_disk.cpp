@@ -8,6 +8,7 @@
 #include "messages.h"
 #include "chunk_rule.h"
 #include "progress_box.h"
+#include "restore_guard.h"
 #include "transfer_loop.h"
 #include <cstdio>
 
@@ -71,6 +72,8 @@ void copyDiskToDisk(HWND owner)
     if (!sendCommand)
         return;
 
+    if (!confirmRestore(owner, TransferMode::DiskToDisk, sendCommand))
+        return;
     uint8_t *ioBuffer = allocateIoBuffer(owner, bufferBytes);
     if (!ioBuffer)
         return;

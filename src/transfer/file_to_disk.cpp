@@ -9,6 +9,7 @@
 #include "messages.h"
 #include "chunk_rule.h"
 #include "progress_box.h"
+#include "restore_guard.h"
 #include "transfer_loop.h"
 #include <cstdio>
 
@@ -60,7 +61,7 @@ void copyFileToDisk(HWND owner)
         std::fclose(file);
         return;
     }
-    if (!acceptFileLength(owner, sectorSize)) {
+    if (!acceptFileLength(owner, sectorSize) || !confirmRestore(owner, TransferMode::FileToDisk, sendCommand)) {
         releaseIoBuffer(ioBuffer);
         std::fclose(file);
         return;

@@ -70,23 +70,24 @@ TEST_F(ArchiveOptionsTest, OnlyAStoredOneTurnsAnOptionOn)
 
 TEST_F(ArchiveOptionsTest, DialogStoresWhatIsTickedOnOkAndNothingOnCancel)
 {
-    struct Texts { LANGID language; const char *caption, *skip, *exact, *cancel; };
+    struct Texts { LANGID language; const char *caption, *skip, *exact, *guard, *cancel; };
     const Texts languages[] = {
         {kLanguageEnglish, "Archiving options", "Skip unreadable sectors (list them in a map)",
-         "Exact-length images (no zero padding)", "Cancel"},
+         "Exact-length images (no zero padding)", "Ask before overwriting a recognised disk", "Cancel"},
         {kLanguageFrench, "Options d'archivage", "Ignorer les secteurs illisibles (liste dans une carte)",
-         "Images de longueur exacte (sans remplissage)", "Annuler"},
+         "Images de longueur exacte (sans remplissage)", "Demander avant d'\xE9" "craser un disque reconnu", "Annuler"},
     };
     for (const Texts &t : languages) {
         SCOPED_TRACE(t.caption);
         deleteSettingKey();
         appState.archive = ArchiveOptions();
         UiLanguageScope language(t.language);
-        std::string skip, exact, cancel;
+        std::string skip, exact, guard, cancel;
         /* Found by its caption in the language of the run. */
         WhenWindowAppears tick([&] { return findThreadWindow(t.caption); }, [&](HWND dialog) {
             skip = controlText(dialog, IDC_ARCHIVE_SKIP);
             exact = controlText(dialog, IDC_ARCHIVE_EXACT);
+            guard = controlText(dialog, IDC_ARCHIVE_GUARD);
             cancel = controlText(dialog, IDC_CANCEL);
             CheckDlgButton(dialog, IDC_ARCHIVE_SKIP, BST_CHECKED);
             CheckDlgButton(dialog, IDC_ARCHIVE_REPORT, BST_CHECKED);
@@ -96,6 +97,7 @@ TEST_F(ArchiveOptionsTest, DialogStoresWhatIsTickedOnOkAndNothingOnCancel)
         ASSERT_TRUE(tick.ran());
         EXPECT_EQ(skip, t.skip);
         EXPECT_EQ(exact, t.exact);
+        EXPECT_EQ(guard, t.guard);
         EXPECT_EQ(cancel, t.cancel);
         EXPECT_TRUE(appState.archive.skipUnreadable && appState.archive.report);
         EXPECT_FALSE(appState.archive.verify || appState.archive.exactLength);
@@ -103,6 +105,8 @@ TEST_F(ArchiveOptionsTest, DialogStoresWhatIsTickedOnOkAndNothingOnCancel)
         EXPECT_EQ(stored(kVerifyValue), 0u);
         EXPECT_EQ(stored(kReportValue), 1u);
         EXPECT_EQ(stored(kExactLengthValue), 0u);
+        EXPECT_EQ(stored(kGuardRestoreValue), 0u);
+        EXPECT_FALSE(appState.archive.guardRestore) << "off unless ticked";
     }
 
     /* Opened again it shows what is on; Cancel after a change keeps it all. */
