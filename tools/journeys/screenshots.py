@@ -68,6 +68,17 @@ def sampler_bus(journey, slow):
     return write_bus(journey, disks, adapters=2, identifier="VBUS SCSI ")
 
 
+def open_options_entry(k, from_end):
+    """Opens an entry of the Options menu (the second), counted from its end: 1 is the last.
+    The entries added after the first ones have no key of their own."""
+    k.key("F10")
+    k.key("Right")
+    k.key("Down")
+    for _ in range(from_end):
+        k.key("Up")
+    k.key("Return")
+
+
 def write_akai_zip(path):
     """An Akai S3000 disk of three partitions (3900, 3900, 3700 blocks of 8 KB) on a ZIP disk."""
     def name(text):
@@ -212,13 +223,7 @@ def shoot_language(suite, folder, lang, taken):
         title = {"en": "Archiving options", "fr": "Options d'archivage"}[lang]
         with j.step("the archiving options"):
             k = start(j, config=config, lang=lang)
-            # Options is the second menu, the archiving options the entry before its last; no key.
-            k.key("F10")
-            k.key("Right")
-            k.key("Down")
-            k.key("Up")
-            k.key("Up")
-            k.key("Return")
+            open_options_entry(k, 2)   # the archiving options, before the disk contents
             dialog = k.wait_top(title)
             snap = k.spy([title])
             for check_box in (1044, 1045, 1046):
@@ -284,22 +289,12 @@ def shoot_language(suite, folder, lang, taken):
             pick_device(k, SOURCE_ADAPTER, 0, SOURCE_DEVICE, 1)
             pick_device(k, TARGET_ADAPTER, 0, TARGET_DEVICE, 4)
             k.set_field(PATH_FIELD, "C:\\Samples\\emu.img")
-            # Options is the second menu, the disk contents its last entry; no key of its own.
-            k.key("F10")
-            k.key("Right")
-            k.key("Down")
-            k.key("Up")
-            k.key("Return")
+            open_options_entry(k, 1)
             camera.dialog(k, title, "contents-dialog")
             k.key("Escape")
             k.wait_gone(title)
         with j.step("the question before a restore"):
-            k.key("F10")
-            k.key("Right")
-            k.key("Down")
-            k.key("Up")
-            k.key("Up")
-            k.key("Return")
+            open_options_entry(k, 2)
             dialog = k.wait_top(options)
             k.click(k.spy([options]).control(dialog, 1070))
             wait_for("the option ticked", lambda: k.spy([options]).control(dialog, 1070)["check"] == 1, 10)
