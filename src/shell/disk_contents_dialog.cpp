@@ -100,7 +100,10 @@ INT_PTR CALLBACK DiskContentsDialogProc(HWND dialog, UINT message, WPARAM wParam
         SendDlgItemMessageA(dialog, IDC_CONTENTS_TEXT, EM_SETLIMITTEXT, 0, 0);
         SetDlgItemTextA(dialog, IDC_CONTENTS_TEXT, view->text.c_str());
         EnableWindow(GetDlgItem(dialog, IDC_CONTENTS_USED), view->usedSectors > 0);
-        return TRUE;
+        /* The focus on Close: given to the text, the dialog manager would select all of it and
+           show its end. */
+        SetFocus(GetDlgItem(dialog, IDCANCEL));
+        return FALSE;
     case WM_COMMAND:
         if (HIWORD(wParam) != BN_CLICKED)
             return FALSE;

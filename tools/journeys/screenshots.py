@@ -287,8 +287,9 @@ def shoot_language(suite, folder, lang, taken):
         with j.step("the window Disk contents"):
             k = start(j, config=config, lang=lang)
             pick_device(k, SOURCE_ADAPTER, 0, SOURCE_DEVICE, 1)
-            pick_device(k, TARGET_ADAPTER, 0, TARGET_DEVICE, 4)
             k.set_field(PATH_FIELD, "C:\\Samples\\emu.img")
+            set_mode(k, DISK_TO_DISK)
+            pick_device(k, TARGET_ADAPTER, 0, TARGET_DEVICE, 4)
             open_options_entry(k, 1)
             camera.dialog(k, title, "contents-dialog")
             k.key("Escape")
