@@ -18,7 +18,7 @@ bool askYes(HWND owner, const char *text)
     return showMessage(owner, text, "Warning!", MB_YESNO | MB_ICONWARNING) == IDYES;
 }
 
-/* "The target holds an Akai S3000 disk with the volumes DRUMS 1, PIANOS. Overwrite it?" */
+/* The target's file system by its name and its volumes (or its label), and whether to overwrite it. */
 bool overwriteAccepted(HWND owner, const FileSystem &held)
 {
     char format[kTextSize], what[kTextSize] = "", text[kTextSize];

@@ -192,7 +192,7 @@ TEST_F(Contents, WithTheOptionOnARestoreNamesWhatItWouldOverwrite)
     saveImage(ak1(), pathOf("akai.img"), true);
     const Bytes targetBefore = readWholeFile(pathOf("small.img"));
     struct Step { TransferMode mode; int32_t sectors; std::vector<int> answers; std::vector<std::string> texts; bool written; };
-    const std::string overwrite = "The target holds a FAT12 disk named \"SAMPLES\". Overwrite it?";
+    const std::string overwrite = "The target holds a FAT12 disk named SAMPLES. Overwrite it?";
     const std::string tooBig = "The source holds an Akai S3000 disk that needs 1024 sectors (0.5 MB); the target has "
                                "only 800 sectors (0.4 MB). The copy would cut it short. Copy anyway?";
     const Step steps[] = {
