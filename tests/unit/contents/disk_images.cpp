@@ -12,17 +12,13 @@ void DiskImage::put(uint64_t offset, const std::vector<uint8_t> &data)
     }
 }
 
-uint8_t DiskImage::at(uint64_t offset) const
-{
-    auto found = sectors.find(offset / 512);
-    return found == sectors.end() ? 0 : found->second[offset % 512];
-}
-
 std::vector<uint8_t> DiskImage::read(uint64_t offset, size_t length) const
 {
     std::vector<uint8_t> data(length);
-    for (size_t i = 0; i < length; i++)
-        data[i] = at(offset + i);
+    for (size_t i = 0; i < length; i++) {
+        auto found = sectors.find((offset + i) / 512);
+        data[i] = found == sectors.end() ? 0 : found->second[(offset + i) % 512];
+    }
     return data;
 }
 
@@ -112,15 +108,9 @@ DiskImage ak1()
     DiskImage image = akaiHeader(0, 0x20);
     image.bytes = 524288;
     image.put(0xCA, {0x0E, 0x1C, 0x1F, 0x17, 0x1D, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A, 0x03, 0x00, 0x03, 0x00});
-    for (int e = 0; e < 3; e++)
-        image.le16(0x70A + 2 * e, 0x4000);
-    image.le16(0x70A + 6, 0x0004);
-    image.le16(0x70A + 8, 0x8000);
     akaiTable(image, {0x20, 0x20, 0x40});
     merge(image, akaiHeader(0x40000, 0x20));
     image.put(0x40000 + 0xCA, {0x1A, 0x13, 0x0B, 0x18, 0x19, 0x0A, 0x01, 0x0A, 0x0A, 0x0A, 0x0A, 0x0A, 0x01, 0x00, 0x03, 0x00});
-    for (int e = 0; e < 4; e++)
-        image.le16(0x40000 + 0x70A + 2 * e, 0x4000);
     return image;
 }
 
@@ -150,7 +140,6 @@ DiskImage ak9()
     image.put(0x602, {0xFF});
     for (int e = 0; e < 4; e++)
         image.le16(0x2000 + 2 * e, 0xFFFF);
-    image.le16(0x2008, 0x8000);
     return image;
 }
 
@@ -163,15 +152,12 @@ DiskImage em1()
     for (int i = 0; i < 9; i++)
         image.le32(4 + 4 * i, fields[i]);
     image.le16(0x1FE, 0x8487);
-    image.put(2 * 512, {0x00, 0x80, 0xFF, 0x7F});
     image.text(3 * 512, "Default Folder  ");
     image.put(3 * 512 + 16, {0x00, 0x80, 0x04, 0x00});
     image.fill(3 * 512 + 20, 12, 0xFF);
     image.text(3 * 512 + 32, "Loops           ");
     image.put(3 * 512 + 48, {0x00, 0x40, 0x05, 0x00});
     image.fill(3 * 512 + 52, 12, 0xFF);
-    image.text(4 * 512, "Bank A          ");
-    image.put(4 * 512 + 16, {0, 0, 1, 1, 1, 100, 0x81, 0x00, 0x45, 0x34, 0x42, 0x30});
     return image;
 }
 
@@ -190,14 +176,8 @@ DiskImage ro1()
     for (int i = 0; i < 5; i++)
         image.le16(0x114 + 2 * i, counts[i]);
     image.fill(0x11E, 0x200 - 0x11E, 0xFF);
-    image.le16(0x80800 + 4, 3);
-    image.le16(0x80800 + 6, 0xFFF8);
     image.text(0xA0800, "Test Volume     ");
     image.put(0xA0800 + 16, {0x40});
-    image.text(0xCD800, "Sine C4         ");
-    image.put(0xCD800 + 16, {0x44});
-    image.le16(0xCD800 + 28, 2);
-    image.le16(0xCD800 + 30, 2);
     return image;
 }
 
@@ -212,14 +192,9 @@ DiskImage en1()
     image.text(512 + 0x1F, "TESTDSKID");
     image.be32(1024, 0x062F);
     image.text(1024 + 0x1C, "OS");
-    image.put(1536, {0x00, 0x03});
-    image.text(1536 + 2, "PIANO       ");
-    image.put(1536 + 14, {0x00, 0x02, 0x00, 0x02, 0x00, 0x00, 0x00, 0x0F});
     image.text(4 * 512 + 0x1FE, "DR");
     for (int b = 5; b <= 14; b++)
         image.text(uint64_t(b) * 512 + 0x1FE, "FB");
-    for (int e = 0; e <= 16; e++)
-        image.put(5 * 512 + 3 * e, {0x00, 0x00, uint8_t(e == 15 ? 16 : 1)});
     return image;
 }
 
@@ -239,8 +214,6 @@ DiskImage ya1()
     for (uint64_t s : {3, 5, 2050, 2052}) {
         image.text(s * 512, "YAMAHA_dev3");
         image.text(s * 512 + 0x40, s < 2050 ? "New Partition   " : "New Partition  1");
-        image.be32(s * 512 + 0x90, 1023);
-        image.be32(s * 512 + 0x94, 2);
     }
     return image;
 }
@@ -261,8 +234,6 @@ DiskImage bootSector(const char *oem, uint16_t rootEntries, uint16_t total, uint
     image.le16(0x13, total);
     image.put(0x15, {media});
     image.le16(0x16, fatSectors);
-    image.le16(0x18, 18);
-    image.le16(0x1A, 2);
     image.put(0x26, {0x29, 0x12, 0x34, 0x56, 0x78});
     image.text(0x2B, label);
     image.text(0x36, type);
@@ -298,9 +269,6 @@ DiskImage fa32()
     image.put(0x15, {0xF8});
     image.le32(0x20, 66600);
     image.le32(0x24, 516);
-    image.le32(0x2C, 2);
-    image.le16(0x30, 1);
-    image.le16(0x32, 6);
     image.put(0x1FE, {0x55, 0xAA});
     return image;
 }
@@ -328,16 +296,8 @@ DiskImage is1()
     image.text(pvd + 0x28, "SAMPLES_CD                      ");
     image.put(pvd + 0x50, {0x14, 0, 0, 0, 0, 0, 0, 0x14});
     image.put(pvd + 0x80, {0x00, 0x08, 0x08, 0x00});
-    image.put(pvd + 0x9C, {34, 0});
-    image.le32(pvd + 0x9C + 2, 18);
-    image.le32(pvd + 0x9C + 10, 2048);
-    image.put(pvd + 0x9C + 25, {0x02});
     image.put(17 * 2048, {0xFF});
     image.text(17 * 2048 + 1, "CD001");
     image.put(17 * 2048 + 6, {0x01});
-    image.put(18 * 2048, {34, 0});
-    image.put(18 * 2048 + 25, {0x02, 0, 0, 1, 0, 0, 1, 1, 0x00});
-    image.put(18 * 2048 + 34, {34, 0});
-    image.put(18 * 2048 + 34 + 25, {0x02, 0, 0, 1, 0, 0, 1, 1, 0x01});
     return image;
 }

@@ -1,7 +1,8 @@
 /*
  * Disk images for the recognition tests, built in memory from the designs of the sampler formats'
- * fact sheet (its last section: a minimal image per format and a near-miss each). Images are
- * sparse: sectors never written read as zeros, so a ZIP-sized disk costs a few sectors of memory.
+ * fact sheet (its last section: a minimal image per format and a near-miss each), leaving out
+ * what no recogniser reads (block maps, file entries, directory records). Images are sparse:
+ * sectors never written read as zeros, so a ZIP-sized disk costs a few sectors of memory.
  */
 #ifndef KESTROVA_TEST_DISK_IMAGES_H
 #define KESTROVA_TEST_DISK_IMAGES_H
@@ -24,7 +25,6 @@ struct DiskImage {
     void be16(uint64_t offset, uint16_t v) { put(offset, {uint8_t(v >> 8), uint8_t(v)}); }
     void be32(uint64_t offset, uint32_t v) { put(offset, {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}); }
     void fill(uint64_t offset, size_t length, uint8_t value) { put(offset, std::vector<uint8_t>(length, value)); }
-    uint8_t at(uint64_t offset) const;
     std::vector<uint8_t> read(uint64_t offset, size_t length) const;
     /* The image moved to start at origin within a larger one of bytes. */
     DiskImage placedAt(uint64_t origin, uint64_t bytes) const;
