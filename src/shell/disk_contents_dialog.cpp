@@ -81,9 +81,7 @@ void useSourceSize(HWND dialog, const ContentsView &view)
 void runDiskContentsDialog(HWND form)
 {
     ContentsView view{form, "", 0};
-    HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    readAll(view);
-    SetCursor(previous);
+    readAll(view);   /* a few milliseconds: no wait cursor */
     DialogBoxParamA(appState.instance, CONTENTS_DIALOG_NAME, form, DiskContentsDialogProc,
                     reinterpret_cast<LPARAM>(&view));
 }
