@@ -28,6 +28,7 @@ packages=(
   zip unzip nsis p7zip-full             # make dist and its tests (installer, dist_release)
   pandoc groff ghostscript poppler-utils  # the manual's PDF and its text test
   gddrescue                             # ddrescuelog judges the archiving maps
+  dosfstools xorriso   # mkfs.fat and xorriso make the FAT and ISO 9660 images that contents_test recognises
 )
 pause=${KESTROVA_SETUP_PAUSE:-15}
 update_attempts=3

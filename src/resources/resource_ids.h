@@ -11,6 +11,7 @@
 #define BUFFER_DIALOG_NAME      "BUFFER"
 #define ABOUT_BOX_NAME          "ABOUTBOX"
 #define ARCHIVE_DIALOG_NAME     "ARCHIVE"
+#define CONTENTS_DIALOG_NAME    "CONTENTS"   /* what the devices and the image hold */
 #define IDM_MAIN_MENU           120
 #define IDA_MAIN_ACCELERATORS   123
 #define IDV_VERSION             1
@@ -66,6 +67,11 @@
 #define IDC_ARCHIVE_REPORT      1046   /* report with SHA-256 beside the image */
 #define IDC_ARCHIVE_EXACT       1047   /* exact-length images */
 #define IDC_ARCHIVE_START_DRIVES 1050  /* start drives that are stopped (bus scan) */
+#define IDC_ARCHIVE_GUARD       1070   /* ask before overwriting a recognised disk */
+
+/* Disk contents dialog controls */
+#define IDC_CONTENTS_TEXT       1071   /* read-only text: one line per partition and volume */
+#define IDC_CONTENTS_USED       1072   /* "Copy only what the file system uses" */
 
 /* Commands of the menu and the accelerators */
 #define IDM_HELP                40001
@@ -76,6 +82,7 @@
 #define IDM_FILE_NAME           40007
 #define IDM_SCAN_BUS            40008
 #define IDM_ARCHIVE_OPTIONS     40009  /* menu only, no key */
+#define IDM_DISK_CONTENTS       40030  /* menu only, no key */
 
 /* String table */
 #define IDS_TITLE               1    /* "Kestrova V1.31" */
@@ -119,5 +126,35 @@
 
 /* Texts of drives as they really answer (from 120): printf formats, loaded into 512 bytes */
 #define IDS_SOURCE_LARGER_THAN_COUNT 120   /* sectors, MB */
+/* Texts of the disk contents (from 170): the description's words in the order of ContentsText
+   (contents_text.h), then the dialog's headings and the questions before a restore */
+#define IDS_CONTENTS_FIRST      170
+#define IDS_CT_FILE_SYSTEM      170   /* title, first sector, last sector, MB */
+#define IDS_CT_PARTITION        171   /* label, sectors, first sector, MB */
+#define IDS_CT_VOLUME           172   /* name */
+#define IDS_CT_FILE             173   /* name */
+#define IDS_CT_BLANK            174
+#define IDS_CT_UNKNOWN          175
+#define IDS_CT_READ_FAILED      176   /* sector, status */
+#define IDS_CT_TOO_SMALL        177   /* bytes */
+#define IDS_CT_NO_SECTORS       178
+#define IDS_CT_SECTOR_SIZE      179   /* bytes per sector */
+#define IDS_CT_TRUNCATED        180   /* sectors there, sectors declared */
+#define IDS_CT_MISSING          181
+#define IDS_CT_DAMAGED          182
+#define IDS_CT_TRAILING         183   /* sectors, MB */
+#define IDS_CT_SEVERAL          184   /* count */
+#define IDS_CT_SWAPPED          185
+#define IDS_CT_SOURCE           186   /* device label, adapter, sectors, sector size */
+#define IDS_CT_TARGET           187   /* the same */
+#define IDS_CT_IMAGE            188   /* path, bytes */
+#define IDS_CT_NO_FILE          189
+#define IDS_CT_NO_DEVICE        190
+#define IDS_GUARD_OVERWRITE     191   /* article and format, what it holds */
+#define IDS_GUARD_VOLUMES       192   /* volume list */
+#define IDS_GUARD_NAMED         193   /* label */
+#define IDS_GUARD_TOO_BIG       194   /* article and format, sectors, MB, target sectors, MB */
+#define IDS_ARTICLE_AN          195   /* before a format whose name sounds like a vowel */
+#define IDS_ARTICLE_A           196
 
 #endif

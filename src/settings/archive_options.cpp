@@ -9,6 +9,7 @@ const char *const kVerifyValue = "Verify after copying";
 const char *const kReportValue = "Write image report";
 const char *const kExactLengthValue = "Exact-length images";
 const char *const kStartStoppedDrivesValue = "Start stopped drives";
+const char *const kGuardRestoreValue = "Ask before overwriting a recognised disk";
 
 namespace {
 
@@ -26,6 +27,7 @@ const OptionField kOptionFields[] = {
     {&kReportValue, &ArchiveOptions::report, IDC_ARCHIVE_REPORT},
     {&kExactLengthValue, &ArchiveOptions::exactLength, IDC_ARCHIVE_EXACT},
     {&kStartStoppedDrivesValue, &ArchiveOptions::startStoppedDrives, IDC_ARCHIVE_START_DRIVES},
+    {&kGuardRestoreValue, &ArchiveOptions::guardRestore, IDC_ARCHIVE_GUARD},
 };
 
 bool readSwitch(HKEY key, const char *name)

@@ -1,5 +1,5 @@
 /*
- * The archiving options: five switches, each stored under the program's registry key next to
+ * The archiving options: six switches, each stored under the program's registry key next to
  * the buffer size as a REG_DWORD (1 on, 0 off; a missing or unreadable value is off), held in
  * appState.archive, and changed in a small modal dialog (template ARCHIVE) reached from the
  * "Options" menu. The value names are the same in every language, so a user who changes the
@@ -18,6 +18,7 @@ extern const char *const kVerifyValue;
 extern const char *const kReportValue;
 extern const char *const kExactLengthValue;
 extern const char *const kStartStoppedDrivesValue;
+extern const char *const kGuardRestoreValue;
 
 /* Reads the stored options into appState.archive; every one that is not stored as 1 is off. */
 void restoreArchiveOptions();

@@ -57,6 +57,7 @@ struct ArchiveOptions {
     bool report;           /* Disk to file writes a report with checksums beside the image */
     bool exactLength;      /* Disk to file writes the sectors only, no zero bytes after them */
     bool startStoppedDrives;   /* the scan sends START STOP UNIT to a drive that waits for it */
+    bool guardRestore;     /* File to disk and Disk to disk ask before overwriting a recognised disk */
 };
 
 struct AppState {

@@ -12,6 +12,7 @@
 #include "archive_options.h"
 #include "buffer_setting.h"
 #include "bus_scan.h"
+#include "disk_contents_dialog.h"
 #include "file_chooser.h"
 #include "main_form.h"
 #include "main_form_fields.h"
@@ -153,6 +154,7 @@ void runCommand(HWND form, int id)
     case IDM_FILE_NAME:         chooseFile(form); break;
     case IDM_SCAN_BUS:          rescan(form); break;
     case IDM_ARCHIVE_OPTIONS:   runArchiveOptionsDialog(form); break;
+    case IDM_DISK_CONTENTS:     runDiskContentsDialog(form); break;
     default: break;
     }
 }

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include "disk_contents.h"
 #include "image_file.h"
 #include "image_report.h"
 #include "messages.h"
@@ -101,9 +103,16 @@ void writeReport(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end, DWORD copy
 
 void saveImageReport(HWND owner, const ImageReport &report)
 {
+    /* What the image holds: its data part, read back from the closed file. */
+    ImageReport withContents = report;
+    DiskContents contents;
+    std::string held = "\nContents:\n";
+    if (probeImageFile(report.imagePath, report.dataLength, contents))
+        held += describeContents(contents, "  ", "\n");
+    withContents.extraLines = held.c_str();
     char reportPath[kMapPathSize];
     if (!reportPathForImage(report.imagePath, reportPath, sizeof reportPath) ||
-        !writeImageReport(reportPath, report)) {
+        !writeImageReport(reportPath, withContents)) {
         char format[kTextSize], text[kTextSize];
         std::snprintf(text, sizeof text, loadText(IDS_REPORT_WRITE_FAILED, format, sizeof format), reportPath);
         showMessage(owner, text, "Error", MB_ICONERROR);

@@ -56,7 +56,8 @@ enum class CopyEnd { Completed, Aborted, FileError };
    to its end, the report (Disk to file), then the boxes that say what they found. */
 void finishArchiveCopy(ArchiveCopy &copy, int32_t sectorsDone, CopyEnd end);
 
-/* Writes the report beside report.imagePath, replacing it; a failure is shown to owner. */
+/* Writes the report beside report.imagePath, replacing it, with what the image holds (its first
+   report.dataLength bytes) at the end; a failure is shown to owner. */
 void saveImageReport(HWND owner, const ImageReport &report);
 
 #endif

@@ -9,6 +9,7 @@
 #include "chunk_rule.h"
 #include "drive_state.h"
 #include "progress_box.h"
+#include "restore_guard.h"
 #include "transfer_loop.h"
 #include <cstdio>
 
@@ -72,6 +73,8 @@ void copyDiskToDisk(HWND owner)
     if (!sendCommand || !acceptCappedSource(owner, transferSectors))
         return;
 
+    if (!confirmRestore(owner, TransferMode::DiskToDisk, sendCommand))
+        return;
     uint8_t *ioBuffer = allocateIoBuffer(owner, bufferBytes);
     if (!ioBuffer)
         return;

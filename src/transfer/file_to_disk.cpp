@@ -10,6 +10,7 @@
 #include "chunk_rule.h"
 #include "drive_state.h"
 #include "progress_box.h"
+#include "restore_guard.h"
 #include "transfer_loop.h"
 #include <cstdio>
 
@@ -61,7 +62,7 @@ void copyFileToDisk(HWND owner)
         std::fclose(file);
         return;
     }
-    if (!acceptFileLength(owner, sectorSize)) {
+    if (!acceptFileLength(owner, sectorSize) || !confirmRestore(owner, TransferMode::FileToDisk, sendCommand)) {
         releaseIoBuffer(ioBuffer);
         std::fclose(file);
         return;

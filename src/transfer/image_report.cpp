@@ -94,6 +94,11 @@ int writeImageReport(const char *path, const ImageReport &r)
     if (r.verifyText)
         oneLine(r.verifyText, verify, sizeof verify);
     putLine(file, "Verify:              %s\n", r.verifyText ? verify : "not run");
+    for (const char *c = r.extraLines ? r.extraLines : ""; *c; c++) {
+        if (*c == '\n')
+            std::fputc('\r', file);
+        std::fputc(*c, file);
+    }
     bool written = !std::ferror(file);
     return std::fclose(file) == 0 && written ? 1 : 0;
 }

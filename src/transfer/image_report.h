@@ -4,7 +4,7 @@
  * the INQUIRY texts, type, removable medium, geometry), what was copied (sectors, the data
  * length and the file length, the SHA-256 of the data part and of the whole file), how (buffer
  * size, duration, average speed) and what went wrong (unreadable sectors and their map, the
- * verify result).
+ * verify result), and then what the image holds (its format and volumes).
  */
 #ifndef KESTROVA_IMAGE_REPORT_H
 #define KESTROVA_IMAGE_REPORT_H
@@ -30,6 +30,7 @@ struct ImageReport {
     uint32_t unreadableSectors;
     const char *mapPath;            /* null when no map was written */
     const char *verifyText;         /* null when the verify pass did not run */
+    const char *extraLines;         /* written at the end as they are, each ending in \n; null: none */
 };
 
 /* The report of an image: its path with ".txt" added. false when that does not fit size bytes. */

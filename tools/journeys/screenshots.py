@@ -9,6 +9,8 @@ included), on a virtual bus whose devices look like a sampler's disks."""
 
 import os
 import shutil
+import struct
+import subprocess
 import sys
 
 # The harness that drives the program, shared with the end-to-end tests.
@@ -64,6 +66,59 @@ def sampler_bus(journey, slow):
         Disk(1, 2, 409600, content="zero", product="BIG DISK"),
     ]
     return write_bus(journey, disks, adapters=2, identifier="VBUS SCSI ")
+
+
+def open_options_entry(k, from_end):
+    """Opens an entry of the Options menu (the second), counted from its end: 1 is the last.
+    The entries added after the first ones have no key of their own."""
+    k.key("F10")
+    k.key("Right")
+    k.key("Down")
+    for _ in range(from_end):
+        k.key("Up")
+    k.key("Return")
+
+
+def write_akai_zip(path):
+    """An Akai S3000 disk of three partitions (3900, 3900, 3700 blocks of 8 KB) on a ZIP disk."""
+    def name(text):
+        code = [0x0A] * 12
+        for i, c in enumerate(text):
+            code[i] = ord(c) - 48 if c.isdigit() else 0x0B + ord(c) - 65 if c.isalpha() else 0x0A
+        return bytes(code)
+    blocks = [3900, 3900, 3700]
+    volumes = [[("DRUMS 1", 3), ("PIANOS", 3)], [("STRINGS", 1)], []]
+    with open(path, "r+b") as f:
+        start = 0
+        for k, size in enumerate(blocks):
+            header = bytearray(0x6000)
+            struct.pack_into("<H", header, 0, size)
+            for i in range(98):
+                struct.pack_into("<H", header, 2 + 2 * i, i * 3333 % 65536)
+            struct.pack_into("<I", header, 0xC6, 0x002FB9D5 + size)
+            for v, (text, kind) in enumerate(volumes[k]):
+                header[0xCA + 16 * v:0xCA + 16 * v + 16] = name(text) + bytes([kind, 0, 3, 0])
+            if k == 0:
+                for i in range(128):
+                    struct.pack_into("<H", header, 0x4400 + 2 * i, i * 9999 % 65536)
+                header[0x4500] = len(blocks)
+                struct.pack_into("<4H", header, 0x4502, *blocks, sum(blocks))
+            f.seek(start)
+            f.write(header)
+            start += size * 8192
+
+
+def write_emu3(path):
+    """An E-mu EMU3 disk of 968 sectors with the folders "Default Folder" and "Loops"."""
+    image = bytearray(968 * 512)
+    image[0:4] = b"EMU3"
+    struct.pack_into("<9I", image, 4, 967, 3, 1, 4, 4, 2, 1, 8, 15)
+    struct.pack_into("<H", image, 0x1FE, sum(struct.unpack_from("<255H", image, 0)) % 65536)
+    image[1024:1028] = bytes([0x00, 0x80, 0xFF, 0x7F])
+    image[1536:1568] = b"Default Folder  " + bytes([0, 0x80, 4, 0]) + b"\xff" * 12
+    image[1568:1600] = b"Loops           " + bytes([0, 0x40, 5, 0]) + b"\xff" * 12
+    with open(path, "wb") as f:
+        f.write(image)
 
 
 def shoot_language(suite, folder, lang, taken):
@@ -168,12 +223,7 @@ def shoot_language(suite, folder, lang, taken):
         title = {"en": "Archiving options", "fr": "Options d'archivage"}[lang]
         with j.step("the archiving options"):
             k = start(j, config=config, lang=lang)
-            # Options is the second menu, the archiving options its last entry; no key of its own.
-            k.key("F10")
-            k.key("Right")
-            k.key("Down")
-            k.key("Up")
-            k.key("Return")
+            open_options_entry(k, 2)   # the archiving options, before the disk contents
             dialog = k.wait_top(title)
             snap = k.spy([title])
             for check_box in (1044, 1045, 1046):
@@ -218,9 +268,57 @@ def shoot_language(suite, folder, lang, taken):
             shutil.rmtree(samples, ignore_errors=True)
             suite.delete_registry_key()
 
+    def contents_journey(j):
+        # A ZIP disk with an Akai disk of three partitions, a cartridge with a FAT16 file system,
+        # an E-mu image file: the window "Disk contents", then the question before a restore.
+        zip_disk = Disk(0, 1, 196608, content="zero", product="ZIP 100", extra=["removable = yes"])
+        cartridge = Disk(0, 4, 40960, content="zero", product="CARTRIDGE", extra=["removable = yes"])
+        config = write_bus(j, [zip_disk, cartridge], adapters=1, identifier="VBUS SCSI ")
+        write_akai_zip(zip_disk.image)
+        subprocess.run(["mkfs.fat", "-F", "16", "-n", "K2000 DISK", cartridge.image], check=True,
+                       capture_output=True, env=dict(os.environ, PATH=os.environ["PATH"] + ":/usr/sbin:/sbin"))
+        samples = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Samples")
+        shutil.rmtree(samples, ignore_errors=True)
+        os.makedirs(samples)
+        write_emu3(os.path.join(samples, "emu.img"))
+        suite.delete_registry_key()
+        title = {"en": "Disk contents", "fr": "Contenu des disques"}[lang]
+        options = {"en": "Archiving options", "fr": "Options d'archivage"}[lang]
+        with j.step("the window Disk contents"):
+            k = start(j, config=config, lang=lang)
+            pick_device(k, SOURCE_ADAPTER, 0, SOURCE_DEVICE, 1)
+            k.set_field(PATH_FIELD, "C:\\Samples\\emu.img")
+            set_mode(k, DISK_TO_DISK)
+            pick_device(k, TARGET_ADAPTER, 0, TARGET_DEVICE, 4)
+            open_options_entry(k, 1)
+            camera.dialog(k, title, "contents-dialog")
+            k.key("Escape")
+            k.wait_gone(title)
+        with j.step("the question before a restore"):
+            open_options_entry(k, 2)
+            dialog = k.wait_top(options)
+            k.click(k.spy([options]).control(dialog, 1070))
+            wait_for("the option ticked", lambda: k.spy([options]).control(dialog, 1070)["check"] == 1, 10)
+            k.click(k.spy([options]).control(dialog, IDOK))
+            k.wait_gone(options)
+            set_mode(k, FILE_TO_DISK)
+            pick_device(k, TARGET_ADAPTER, 0, TARGET_DEVICE, 1)
+            select_all(k, 196608)
+            k.click_control(PROCEED)
+            k.wait_message_box()
+            k.answer_box(IDOK)          # the file is shorter than the device
+            camera.message_box(k, "message-guard")
+            k.answer_box(IDNO)
+        with j.step("Quit"):
+            k.click_control(1024)
+            k.expect_exit_zero()
+            shutil.rmtree(samples, ignore_errors=True)
+            suite.delete_registry_key()
+
     suite.run(f"screens-{lang}", main_journey)
     suite.run(f"messages-{lang}", failure_journey)
     suite.run(f"archive-{lang}", archive_journey)
+    suite.run(f"contents-{lang}", contents_journey)
     taken += camera.taken
 
 

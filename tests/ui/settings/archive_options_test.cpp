@@ -72,24 +72,27 @@ TEST_F(ArchiveOptionsTest, OnlyAStoredOneTurnsAnOptionOn)
 
 TEST_F(ArchiveOptionsTest, DialogStoresWhatIsTickedOnOkAndNothingOnCancel)
 {
-    struct Texts { LANGID language; const char *caption, *skip, *exact, *start, *cancel; };
+    struct Texts { LANGID language; const char *caption, *skip, *exact, *start, *guard, *cancel; };
     const Texts languages[] = {
         {kLanguageEnglish, "Archiving options", "Skip unreadable sectors (list them in a map)",
-         "Exact-length images (no zero padding)", "Start drives that are stopped", "Cancel"},
+         "Exact-length images (no zero padding)", "Start drives that are stopped",
+         "Ask before overwriting a recognised disk", "Cancel"},
         {kLanguageFrench, "Options d'archivage", "Ignorer les secteurs illisibles (liste dans une carte)",
-         "Images de longueur exacte (sans remplissage)", "D\xE9marrer les lecteurs arr\xEAt\xE9s", "Annuler"},
+         "Images de longueur exacte (sans remplissage)", "D\xE9marrer les lecteurs arr\xEAt\xE9s",
+         "Demander avant d'\xE9" "craser un disque reconnu", "Annuler"},
     };
     for (const Texts &t : languages) {
         SCOPED_TRACE(t.caption);
         deleteSettingKey();
         appState.archive = ArchiveOptions();
         UiLanguageScope language(t.language);
-        std::string skip, exact, start, cancel;
+        std::string skip, exact, start, guard, cancel;
         /* Found by its caption in the language of the run. */
         WhenWindowAppears tick([&] { return findThreadWindow(t.caption); }, [&](HWND dialog) {
             skip = controlText(dialog, IDC_ARCHIVE_SKIP);
             exact = controlText(dialog, IDC_ARCHIVE_EXACT);
             start = controlText(dialog, IDC_ARCHIVE_START_DRIVES);
+            guard = controlText(dialog, IDC_ARCHIVE_GUARD);
             cancel = controlText(dialog, IDC_CANCEL);
             CheckDlgButton(dialog, IDC_ARCHIVE_SKIP, BST_CHECKED);
             CheckDlgButton(dialog, IDC_ARCHIVE_REPORT, BST_CHECKED);
@@ -101,6 +104,7 @@ TEST_F(ArchiveOptionsTest, DialogStoresWhatIsTickedOnOkAndNothingOnCancel)
         EXPECT_EQ(skip, t.skip);
         EXPECT_EQ(exact, t.exact);
         EXPECT_EQ(start, t.start);
+        EXPECT_EQ(guard, t.guard);
         EXPECT_EQ(cancel, t.cancel);
         EXPECT_TRUE(appState.archive.skipUnreadable && appState.archive.report && appState.archive.startStoppedDrives);
         EXPECT_FALSE(appState.archive.verify || appState.archive.exactLength);
@@ -109,6 +113,8 @@ TEST_F(ArchiveOptionsTest, DialogStoresWhatIsTickedOnOkAndNothingOnCancel)
         EXPECT_EQ(stored(kReportValue), 1u);
         EXPECT_EQ(stored(kExactLengthValue), 0u);
         EXPECT_EQ(stored(kStartStoppedDrivesValue), 1u);
+        EXPECT_EQ(stored(kGuardRestoreValue), 0u);
+        EXPECT_FALSE(appState.archive.guardRestore) << "off unless ticked";
     }
 
     /* Opened again it shows what is on; Cancel after a change keeps it all. */

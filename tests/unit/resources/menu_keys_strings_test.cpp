@@ -22,7 +22,8 @@ const ExpectedPopup kMenu[] = {
         {40006, "Proceed\tCTRL+P", "Executer\tCTRL+E"},
         {40003, "Set Buffer Size\tCTRL+B", "Taille du buffer\tCTRL+B"},
         {40008, "Scan SCSI bus\tCTRL+S", "Relire le bus SCSI\tCTRL+S"},
-        {40009, "Archiving options...", "Options d'archivage..."}}},
+        {40009, "Archiving options...", "Options d'archivage..."},
+        {40030, "Disk contents...", "Contenu des disques..."}}},
     {"?", "?", {
         {40001, "Help\tF1", "Aide\tF1"},
         {40002, "About\tCTRL+A", "A propos\tCTRL+A"}}},
@@ -214,6 +215,28 @@ TEST(StringResource, ArchivingTextsTakeTheSameArgumentsInBothLanguages)
     EXPECT_NE(toCp1252(*english), toCp1252(*french));
     EXPECT_EQ(conversions(toCp1252(*english)), "%d %.1f ");
     EXPECT_EQ(conversions(toCp1252(*french)), "%d %.1f ");
+}
+
+/* The disk contents' texts are printf formats too, filled with the same arguments in both languages. */
+TEST(StringResource, DiskContentsTextsTakeTheSameArgumentsInBothLanguages)
+{
+    auto conversions = [](const std::string &format) {
+        std::string found;
+        for (size_t i = format.find('%'); i != std::string::npos; i = format.find('%', i + 1)) {
+            size_t end = format.find_first_of("dsuXxf%", i + 1);
+            found += format.substr(i, end - i + 1) + " ";
+            i = end;
+        }
+        return found;
+    };
+    for (UINT id = 170; id <= 196; ++id) {
+        SCOPED_TRACE("string " + std::to_string(id));
+        auto english = findString(id, kLanguageEnglish);
+        auto french = findString(id, kLanguageFrench);
+        ASSERT_TRUE(english && french && !english->empty() && !french->empty());
+        EXPECT_EQ(conversions(toCp1252(*english)), conversions(toCp1252(*french)));
+        EXPECT_LT(toCp1252(*french).size(), 200u) << "leaves room for names and a path in a 512-byte text";
+    }
 }
 
 /* The program's own language reads the texts as single-byte code page 1252. */
