@@ -8,8 +8,7 @@ echo "test: running the $KESTROVA_WINE_ARCH build in ${KESTROVA_RUN_BUILD#$KESTR
 log=$KESTROVA_RUN_BUILD/ctest-output.log
 # Tests write only under build/: what is new in the source tree afterwards fails the run.
 source_files() {
-  git -C "$KESTROVA_ROOT" status --porcelain --untracked-files=all --ignored 2>/dev/null |
-    grep -v '^!! build/$' | sort
+  git -C "$KESTROVA_ROOT" status --porcelain --untracked-files=all 2>/dev/null | sort
 }
 before=$(source_files)
 "$KESTROVA_ROOT/scripts/wine-session.sh" ctest --test-dir "$KESTROVA_RUN_BUILD" --output-on-failure "$@" 2>&1 |
