@@ -27,9 +27,10 @@ void releaseIoBuffer(uint8_t *buffer);
  */
 SendASPI32CommandFn lookupCommandEntry(HWND owner);
 
-/* Opens the progress box with description. 0 after an error message when it cannot be created:
-   the transfer must not start. */
-int startTransfer(HWND owner, const char *description);
+/* Opens the progress box with description. 0 after an error message (failureText, when given,
+   instead of the one that says nothing was transferred) when it cannot be created: the
+   transfer must not start. */
+int startTransfer(HWND owner, const char *description, const char *failureText = nullptr);
 
 /*
  * Handles one waiting message of any window of the thread, the progress box's keys first.

@@ -17,11 +17,12 @@ constexpr uint8_t kSynchronizeCache10 = 0x35;
 constexpr uint32_t kInquiryLength = 36;
 constexpr uint32_t kCapacityLength = 8;
 
-TargetResult checkCondition(uint8_t key, uint8_t asc)
+TargetResult checkCondition(uint8_t key, uint8_t asc, uint8_t ascq = 0)
 {
     TargetResult r;
     r.scsiStatus = kScsiCheckCondition;
     buildSense(r.sense, key, asc);
+    r.sense[13] = ascq;
     return r;
 }
 
@@ -141,7 +142,7 @@ TargetResult readWrite(ScsiTarget &t, const TargetCommand &c, bool write)
     const Fault *fault = faultFor(t, write, lba, count);
     if (fault && fault->effect == FaultEffect::Fail) {
         if (fault->status == 0x04)
-            return checkCondition(fault->senseKey, fault->asc ? fault->asc : failedAsc);
+            return checkCondition(fault->senseKey, fault->asc ? fault->asc : failedAsc, fault->ascq);
         TargetResult r;
         r.faultStatus = fault->status;
         return r;

@@ -12,7 +12,7 @@ bad_sectors() {  # map: the bad sector numbers ddrescuelog lists, on one line (M
   [[ $1 == mo.* ]] && size=2048
   ddrescuelog -b $size -l- "$folder/$1" | paste -sd' ' -
 }
-for pair in "first.map:40 41 200" "retried.map:200" "final.map:" "mo.map:5"; do
+for pair in "first.map:40 41 100 200" "retried.map:200" "final.map:" "mo.map:5"; do
   map=${pair%%:*} want=${pair#*:}
   [ -f "$folder/$map" ] || { fail "$map is missing"; continue; }
   got=$(bad_sectors "$map") || { fail "ddrescuelog refused $map"; continue; }
@@ -24,7 +24,7 @@ ddrescuelog -D "$folder/final.map" || fail "ddrescuelog does not see final.map a
 field() {  # report label: the value after the label
   sed -n "s/^$2 *\([^ ]*\).*/\1/p" "$folder/$1" | tr -d '\r'
 }
-for image in padded.img exact.img; do
+for image in padded.img exact.img rescued.img; do
   report=$image.txt
   [ -f "$folder/$image" ] && [ -f "$folder/$report" ] || { fail "$image or its report is missing"; continue; }
   length=$(field "$report" 'Data length:')

@@ -1,0 +1,58 @@
+/*
+ * A drive that cannot answer yet. A removable drive reports NOT READY with "logical unit is in
+ * process of becoming ready" (ASC 04h, ASCQ 01h) while it spins a cartridge up, and a tired
+ * disk may do so after a hard read error; the command is then worth sending again after a
+ * pause (SCSI Primary Commands, the NOT READY additional sense codes). A medium change is
+ * reported once, as UNIT ATTENTION with ASC 28h, to the first command after it.
+ */
+#include "archive.h"
+
+#include "progress_box.h"
+#include "scsi_status.h"
+#include "transfer_loop.h"
+
+namespace {
+constexpr uint8_t kAscNotReady = 0x04;
+constexpr uint8_t kAscqBecomingReady = 0x01;
+constexpr DWORD kPauseMilliseconds = 250;
+constexpr int kMostPauses = 120;   /* half a minute: what a cartridge drive takes to spin up */
+
+/* A pause during which the thread's messages are handled, so that ABORT is seen at once. */
+void pauseHandlingMessages(DWORD milliseconds)
+{
+    const DWORD start = GetTickCount();
+    MSG message;
+    for (DWORD elapsed = 0; elapsed < milliseconds && !appState.abortRequested; elapsed = GetTickCount() - start) {
+        if (pumpOneMessage(message))
+            continue;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+    }
+}
+}  // namespace
+
+bool becomingReady(const RequestOutcome &outcome)
+{
+    return outcome.status == SS_ERR && outcome.targetStatus == kScsiCheckCondition &&
+           outcome.senseKey == kSenseNotReady && outcome.asc == kAscNotReady && outcome.ascq == kAscqBecomingReady;
+}
+
+bool mediumChanged(const RequestOutcome &outcome)
+{
+    return outcome.status == SS_ERR && outcome.targetStatus == kScsiCheckCondition &&
+           outcome.senseKey == kSenseUnitAttention && outcome.asc == kAscMediumMayHaveChanged;
+}
+
+uint8_t readWhenReady(SendASPI32CommandFn sendCommand, DeviceAddress device, uint32_t lba, uint32_t count,
+                      int32_t sectorSize, uint8_t *buffer, RequestOutcome &outcome)
+{
+    uint8_t status = executeTransfer(sendCommand, TransferDirection::Read, device.adapter, device.target, lba, count,
+                                     buffer, count * uint32_t(sectorSize), &outcome);
+    for (int pauses = 0; becomingReady(outcome) && pauses < kMostPauses && !appState.abortRequested; pauses++) {
+        pauseHandlingMessages(kPauseMilliseconds);
+        if (appState.abortRequested)
+            break;
+        status = executeTransfer(sendCommand, TransferDirection::Read, device.adapter, device.target, lba, count,
+                                 buffer, count * uint32_t(sectorSize), &outcome);
+    }
+    return status;
+}
