@@ -50,23 +50,30 @@ void noteSamples(RescueMap &map, uint32_t first, uint32_t count, const uint8_t *
 {
     const int32_t size = map.device.sectorSize;
     const uint64_t end = uint64_t(first) + count;
+    auto take = [&](uint32_t s) {
+        const uint8_t *sector = data + size_t(s - first) * size_t(size);
+        if (uniform(sector, size))
+            return false;
+        DiskSample sample = {};
+        sample.sector = s;
+        digestOf(sector, size, sample.digest);
+        auto at = std::upper_bound(map.samples.begin(), map.samples.end(), s,
+                                   [](uint32_t sector, const DiskSample &d) { return sector < d.sector; });
+        if (at != map.samples.begin() && (at - 1)->sector == s)
+            return false;
+        map.samples.insert(at, sample);
+        return true;
+    };
     for (int slot = 0; slot < kSampleSlots; slot++) {
         const uint32_t from = slotStart(map, slot), to = slotStart(map, slot + 1);
         if (to <= first || from >= end || slotFilled(map, slot))
             continue;
-        for (uint32_t s = from > first ? from : first; s < to && s < end; s++) {
-            const uint8_t *sector = data + size_t(s - first) * size_t(size);
-            if (uniform(sector, size))
-                continue;
-            DiskSample sample = {};
-            sample.sector = s;
-            digestOf(sector, size, sample.digest);
-            auto at = std::upper_bound(map.samples.begin(), map.samples.end(), s,
-                                       [](uint32_t sector, const DiskSample &d) { return sector < d.sector; });
-            map.samples.insert(at, sample);
-            break;
+        for (uint32_t s = from > first ? from : first; s < to && s < end && !take(s); s++) {
         }
     }
+    /* A copy stopped early has read only its first slots: enough samples come from there. */
+    for (uint32_t s = first; s < end && map.samples.size() < size_t(kSamplesToMatch); s++)
+        take(s);
 }
 
 SampleCheck checkSamples(const RescueMap &map, SendASPI32CommandFn sendCommand, DeviceAddress device, FILE *image)

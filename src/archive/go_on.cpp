@@ -152,7 +152,6 @@ GoOnOffer offerToGoOn(HWND owner, SendASPI32CommandFn sendCommand, uint64_t buff
         showMessage(owner, "Can't create output file. Check name and device.", "ERROR", MB_ICONERROR);
         return GoOnOffer::Done;
     }
-    std::setvbuf(file, nullptr, _IONBF, 0);
     uint8_t *buffer = allocateIoBuffer(owner, bufferBytes);
     std::snprintf(text, sizeof text, loadText(IDS_RETRY_DESCRIPTION, format, sizeof format), int(toRead),
                   map.device.sectorSize, appState.imagePath);

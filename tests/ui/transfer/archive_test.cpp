@@ -63,9 +63,10 @@ TEST_F(Archive, UnreadableSectorsBecomeZerosInAMapThatARetryPassReadsAgain)
                                          "The map is updated: " + map);
     }
     /* First the sample sectors the map keeps digests of, to tell the disk again (the first
-       readable one of each eighth of the copy), then the bad ones. */
-    EXPECT_EQ(readsIn(trace(), traceBefore), (std::vector<std::string>{"0+1", "64+1", "128+1", "160+1", "224+1", "40+1",
-                                                                        "41+1", "100+1", "200+1"}));
+       sectors read, and the first one read of each eighth of the copy), then the bad ones. */
+    EXPECT_EQ(readsIn(trace(), traceBefore),
+              (std::vector<std::string>{"0+1", "1+1", "2+1", "64+1", "128+1", "160+1", "224+1", "40+1", "41+1", "100+1",
+                                        "200+1"}));
     EXPECT_TRUE(readWholeFile(pathOf("disk.img")) == sourceWithZeros({200}));
     read = mapOf("disk.img.map");
     EXPECT_EQ(sectorsNotRead(read, 0, kSectors), 1u);
