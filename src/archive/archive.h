@@ -216,7 +216,8 @@ enum class GoOnOffer {
     Declined,     /* the user wants the whole copy */
     Done,         /* the run went on from the map (or stopped after its message): no copy now */
 };
-/* Disk to file, before its free-space and overwrite checks, on the absolute image path. */
+/* Disk to file, before its free-space and overwrite checks, on the absolute image path of an
+   image that exists; with "skip unreadable sectors" off nothing is offered. */
 GoOnOffer offerToGoOn(HWND owner, SendASPI32CommandFn sendCommand, uint64_t bufferBytes);
 
 /* archive_copy.cpp: what the directions call. */

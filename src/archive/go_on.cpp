@@ -113,7 +113,7 @@ void writeGoOnReport(ImageSink &sink, const Rescue &r, const char *mapPath, uint
 GoOnOffer offerToGoOn(HWND owner, SendASPI32CommandFn sendCommand, uint64_t bufferBytes)
 {
     char mapPath[kMapPathSize];
-    if (!mapPathForImage(appState.imagePath, mapPath, sizeof mapPath))
+    if (!appState.archive.skipUnreadable || !mapPathForImage(appState.imagePath, mapPath, sizeof mapPath))
         return GoOnOffer::NotOffered;
     RescueMap map;
     MapVerdict verdict = MapVerdict::NotAMap;

@@ -1,6 +1,6 @@
 /*
  * Disk to disk: the first transferSectors sectors of the source onto the target, block for
- * block. With "skip unreadable sectors" the source is rescued instead (archive.h), and what it
+ * block. With unreadable sectors skipped the source is rescued instead (archive.h), and what it
  * cannot give is left on the target as it was.
  */
 #include "transfers.h"

@@ -16,6 +16,10 @@
 #include <cstdio>
 
 namespace {
+/* When the box cannot open after an existing image was emptied, nothing was transferred, but
+   the file was changed. */
+constexpr char kBoxFailedAfterEmptying[] =
+    "Can't open the progress window. The image file was emptied; nothing was copied into it.";
 /* The alignment's zero bytes, whatever the size of the I/O buffer. */
 constexpr uint8_t kZeroBlock[kImageAlignment] = {};
 
@@ -60,8 +64,7 @@ void copyDiskToFile(HWND owner)
         showMessage(owner, "Impossible to build complete path name", "ERROR", MB_ICONERROR);
         return;
     }
-    if (appState.archive.skipUnreadable && imageFileSize(appState.imagePath) != 0 &&
-        offerToGoOn(owner, sendCommand, bufferBytes) == GoOnOffer::Done)
+    if (imageFileSize(appState.imagePath) != 0 && offerToGoOn(owner, sendCommand, bufferBytes) == GoOnOffer::Done)
         return;
     if (!roomForImage(owner, int64_t(transferSectors) * sectorSize))
         return;
@@ -96,10 +99,7 @@ void copyDiskToFile(HWND owner)
                   "Kestrova is Writing: %5.1f Mbytes \n(%d sectors, %d bytes/sector)\nto  file %s\n",
                   sizeInMegabytes(transferSectors, sectorSize), transferSectors, sectorSize,
                   appState.imagePath);
-    if (!startTransfer(owner, appState.scratchText,
-                       existed ? "Can't open the progress window. The image file was emptied; nothing was "
-                                 "copied into it."
-                               : nullptr)) {
+    if (!startTransfer(owner, appState.scratchText, existed ? kBoxFailedAfterEmptying : nullptr)) {
         releaseIoBuffer(ioBuffer);
         std::fclose(file);
         return;
