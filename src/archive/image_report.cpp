@@ -123,22 +123,8 @@ bool reportPathForImage(const char *imagePath, char *reportPath, size_t size)
 
 int writeImageReport(const char *path, const ImageReport &report)
 {
-    /* Beside the old report, then in its place: a failure half way leaves the old one whole. */
     char temporary[kMapPathSize + 8];
-    if (std::snprintf(temporary, sizeof temporary, "%s.new", path) >= int(sizeof temporary))
-        return 0;
-    const std::string text = reportText(report);
-    HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    DWORD written = 0;
-    bool ok = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size() &&
-              FlushFileBuffers(file);
-    ok = CloseHandle(file) && ok;
-    if (ok && MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return 1;
-    DeleteFileA(temporary);
-    return 0;
+    return writeBeside(path, reportText(report), temporary, sizeof temporary) && putInPlace(temporary, path) ? 1 : 0;
 }
 
 std::vector<std::string> unreadableRangeLines(const RescueMap &map, const std::vector<SenseRange> &senses)

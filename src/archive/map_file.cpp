@@ -47,28 +47,40 @@ void observeMapWrites(MapWriteObserver observer)
     mapWriteObserver = observer;
 }
 
-int writeMapFile(const char *path, const RescueMap &map)
+bool writeBeside(const char *path, const std::string &text, char *temporary, size_t size)
 {
-    char temporary[kMapPathSize + 8];
-    if (std::snprintf(temporary, sizeof temporary, "%s.new", path) >= int(sizeof temporary))
-        return 0;
-    char now[32];
-    localTimeText(now);
-    const std::string text = mapText(map, now);
+    int length = std::snprintf(temporary, size, "%s.new", path);
+    if (length <= 0 || size_t(length) >= size)
+        return false;
     HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return 0;
+        return false;
     DWORD written = 0;
-    /* On the disk before it replaces the old map: a crash leaves one whole map or the other. */
     bool ok = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size() &&
               FlushFileBuffers(file);
     ok = CloseHandle(file) && ok;
-    if (ok && mapWriteObserver)
-        mapWriteObserver(path, map);
-    if (ok && MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return 1;
+    if (!ok)
+        DeleteFileA(temporary);
+    return ok;
+}
+
+bool putInPlace(const char *temporary, const char *path)
+{
+    if (MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
     DeleteFileA(temporary);
-    return 0;
+    return false;
+}
+
+int writeMapFile(const char *path, const RescueMap &map)
+{
+    char now[32], temporary[kMapPathSize + 8];
+    localTimeText(now);
+    if (!writeBeside(path, mapText(map, now), temporary, sizeof temporary))
+        return 0;
+    if (mapWriteObserver)
+        mapWriteObserver(path, map);
+    return putInPlace(temporary, path) ? 1 : 0;
 }
 
 MapFileState readMapFile(const char *path, RescueMap &map, MapVerdict &verdict)

@@ -110,6 +110,15 @@ bool mapPathForImage(const char *imagePath, char *mapPath, size_t size);
  */
 int writeMapFile(const char *path, const RescueMap &map);
 
+/*
+ * How the files beside an image (the map, the report) are written, so that a failure half way or
+ * a crash leaves the old file whole: the text into path.new (temporary, of size bytes), flushed
+ * to the disk; then that file in place of path. false when either cannot be done (path.new is
+ * then gone again).
+ */
+bool writeBeside(const char *path, const std::string &text, char *temporary, size_t size);
+bool putInPlace(const char *temporary, const char *path);
+
 /* What is at a map's path, and whether this program can go on from it. */
 enum class MapFileState { Missing, Read, Unreadable };
 MapFileState readMapFile(const char *path, RescueMap &map, MapVerdict &verdict);
