@@ -104,32 +104,4 @@ TEST(MapReading, MapsThatDdrescueWrote)
     }
 }
 
-TEST(MapReading, WhatThisProgramWritesItReadsBack)
-{
-    RescueMap map;
-    DeviceIdentity device = {1, 5, "VBUS    SAMPLER DISK    1.0 ", 0, 1, 2048, 64};
-    startMap(map, device, 64);
-    setStatus(map, 0, 64, kFinished);
-    setStatus(map, 5, 3, kBadSector);
-    setStatus(map, 6, 1, kNonScraped);
-    setStatus(map, 40, 24, kNonTried);
-    map.samples.push_back({32, "3c1b000000000000000000000000000000000000000000000000000000000001"});
-    map.phase = kNonScraped;
-    map.position = 6;
-    RescueMap back;
-    ASSERT_EQ(int(parseMap(mapText(map, "2026-12-09 15:30:00"), back)), int(MapVerdict::Usable));
-    ASSERT_EQ(back.blocks.size(), 6u);
-    const MapBlock expected[] = {{0, 5, '+'}, {5, 1, '-'}, {6, 1, '/'}, {7, 1, '-'}, {8, 32, '+'}, {40, 24, '?'}};
-    for (size_t i = 0; i < back.blocks.size(); i++) {
-        EXPECT_EQ(back.blocks[i].first, expected[i].first) << i;
-        EXPECT_EQ(back.blocks[i].count, expected[i].count) << i;
-        EXPECT_EQ(back.blocks[i].status, expected[i].status) << i;
-    }
-    EXPECT_TRUE(sameDevice(back.device, device));
-    ASSERT_EQ(back.samples.size(), 1u);
-    EXPECT_STREQ(back.samples[0].digest, map.samples[0].digest);
-    EXPECT_EQ(back.phase, kNonScraped);
-    EXPECT_EQ(back.position, 6u);
-}
-
 }  // namespace
