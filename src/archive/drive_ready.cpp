@@ -17,15 +17,16 @@ constexpr uint8_t kAscqBecomingReady = 0x01;
 constexpr DWORD kPauseMilliseconds = 250;
 constexpr int kMostPauses = 120;   /* half a minute: what a cartridge drive takes to spin up */
 
+constexpr DWORD kPauseStep = 10;
+
 /* A pause during which the thread's messages are handled, so that ABORT is seen at once. */
 void pauseHandlingMessages(DWORD milliseconds)
 {
     const DWORD start = GetTickCount();
     MSG message;
-    for (DWORD elapsed = 0; elapsed < milliseconds && !appState.abortRequested; elapsed = GetTickCount() - start) {
-        if (pumpOneMessage(message))
-            continue;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+    while (GetTickCount() - start < milliseconds && !appState.abortRequested) {
+        if (!pumpOneMessage(message))
+            Sleep(kPauseStep);
     }
 }
 }  // namespace

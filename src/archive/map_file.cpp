@@ -29,8 +29,10 @@ bool readSmallFile(const char *path, std::string &text, bool &missing)
         missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return false;
     }
-    DWORD high = 0, size = GetFileSize(file, &high);
-    bool ok = size != INVALID_FILE_SIZE && high == 0 && size <= kLargestMap;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    bool ok = GetFileAttributesExA(path, GetFileExInfoStandard, &data) && data.nFileSizeHigh == 0 &&
+              data.nFileSizeLow <= kLargestMap;
+    const DWORD size = ok ? data.nFileSizeLow : 0;
     if (ok) {
         text.assign(size, '\0');
         DWORD got = 0;

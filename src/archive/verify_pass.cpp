@@ -82,13 +82,14 @@ bool readUncached(UncachedFile &file, uint8_t *out, size_t length)
             file.next += int64_t(take);
             continue;
         }
-        LARGE_INTEGER at;
-        at.QuadPart = file.next / int64_t(kUncachedAlignment) * int64_t(kUncachedAlignment);
+        const int64_t at = file.next / int64_t(kUncachedAlignment) * int64_t(kUncachedAlignment);
+        LONG high = LONG(at >> 32);
         DWORD got = 0;
-        if (!SetFilePointerEx(file.handle, at, nullptr, FILE_BEGIN) ||
+        if ((SetFilePointer(file.handle, LONG(uint32_t(at)), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+             GetLastError() != NO_ERROR) ||
             !ReadFile(file.handle, file.stage, DWORD(file.stageSize), &got, nullptr) || got == 0)
             return false;
-        file.stageStart = at.QuadPart;
+        file.stageStart = at;
         file.stageFill = got;
         if (file.next >= file.stageStart + int64_t(file.stageFill))
             return false;
