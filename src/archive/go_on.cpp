@@ -8,6 +8,7 @@
  */
 #include "archive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include "chunk_rule.h"
@@ -91,7 +92,8 @@ void writeGoOnReport(ImageSink &sink, const Rescue &r, const char *mapPath, uint
     report.device = map.device;
     report.transferSectors = map.sectors;
     report.sectorsCopied = int32_t(sectorsWith(map, kFinished));
-    report.dataLength = int64_t(map.sectors) * map.device.sectorSize;
+    /* A run that stopped may leave the image shorter than the copy: the digests of what it holds. */
+    report.dataLength = std::min(int64_t(map.sectors) * map.device.sectorSize, sink.end);
     char dataDigest[kSha256TextSize], fileDigest[kSha256TextSize];
     int64_t fileLength = sink.end;
     const bool hashed = std::fflush(sink.file) == 0 &&
