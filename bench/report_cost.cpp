@@ -1,7 +1,7 @@
 /* Disk to file with and without the image report, in pairs. */
 #include "report_cost.h"
 #include "app_state.h"
-#include "image_report.h"
+#include "archive.h"
 #include "throughput.h"
 #include <windows.h>
 #include <cstdio>

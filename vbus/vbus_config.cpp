@@ -209,15 +209,15 @@ bool parseStatus(const std::string &value, uint8_t &out)
 
 /* fault = read|write|any lba FIRST[-LAST] | after N, then in any order:
  *   status XX      the status it ends with (04, the default: SS_ERR with sense data)
- *   sense K/ASC    sense key and additional sense code, hexadecimal (default 3 and the
- *                  command's read or write error code)
+ *   sense K/ASC[/ASCQ]  sense key, additional sense code and qualifier, hexadecimal
+ *                  (default 3 and the command's read or write error code, qualifier 0)
  *   lose | alter   instead of failing: a write reports success but stores nothing (lose);
  *                  the data are stored or returned with a byte changed per sector (alter)
  *   times N        only the first N requests it applies to are hit */
 bool parseFault(const std::string &value, Fault &fault, std::string &why)
 {
     why = "fault must read: read|write|any lba FIRST[-LAST] or after N, then optionally status XX, "
-          "sense K/ASC, lose or alter, times N";
+          "sense K/ASC[/ASCQ], lose or alter, times N";
     std::vector<std::string> w = words(lower(value));
     if (w.size() < 3)
         return false;
@@ -252,12 +252,15 @@ bool parseFault(const std::string &value, Fault &fault, std::string &why)
                 return false;
         } else if (w[i] == "sense" && hasValue) {
             size_t slash = w[++i].find('/');
-            uint8_t key = 0, asc = 0;
+            size_t second = slash == std::string::npos ? slash : w[i].find('/', slash + 1);
+            uint8_t key = 0, asc = 0, ascq = 0;
             if (slash == std::string::npos || !parseStatus(w[i].substr(0, slash), key) || key > 0x0F ||
-                !parseStatus(w[i].substr(slash + 1), asc))
+                !parseStatus(w[i].substr(slash + 1, second - slash - 1), asc) ||
+                (second != std::string::npos && !parseStatus(w[i].substr(second + 1), ascq)))
                 return false;
             fault.senseKey = key;
             fault.asc = asc;
+            fault.ascq = ascq;
         } else if (w[i] == "times" && hasValue) {
             uint64_t n;
             if (!parseNumber(w[++i], 0xFFFFFFFFu, n) || n == 0)

@@ -126,6 +126,20 @@
 
 /* Texts of drives as they really answer (from 120): printf formats, loaded into 512 bytes */
 #define IDS_SOURCE_LARGER_THAN_COUNT 120   /* sectors, MB */
+/* Texts of the rescue and of going on from its map (140 to 169) */
+#define IDS_UNREADABLE_LEFT        140   /* count, map path */
+#define IDS_GO_ON_QUESTION         141   /* not read yet, unreadable */
+#define IDS_FAILURE_RUN_QUESTION   142   /* failed reads in a row, sector */
+#define IDS_DRIVE_FAILED           143   /* ASC, ASCQ, sector */
+#define IDS_MAP_NOT_REPLACED       144   /* map path */
+#define IDS_MAP_NOT_USED           145   /* one of the reasons below */
+#define IDS_MAP_WHY_NOT_A_MAP      146
+#define IDS_MAP_WHY_GAPS           147
+#define IDS_MAP_WHY_NOT_OURS       148
+#define IDS_MAP_WHY_DEVICE         149
+#define IDS_MAP_WHY_FEW_SAMPLES    150
+#define IDS_MAP_WHY_MEDIUM_CHANGED 151
+#define IDS_MAP_WHY_NO_ANSWER      152
 /* Texts of the disk contents (from 170): the description's words in the order of ContentsText
    (contents_text.h), then the dialog's headings and the questions before a restore */
 #define IDS_CONTENTS_FIRST      170

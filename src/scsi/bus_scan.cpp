@@ -16,8 +16,6 @@ constexpr int kTargetsWhenUnreported = 8;
 /* READ CAPACITY after a unit attention: each report clears one condition, and a drive rarely
    holds more than two (a reset, then a cartridge). */
 constexpr int kAttentionTries = 4;
-/* How long one device may take to become ready, in all: CD and MO drives need up to 30 s. */
-constexpr DWORD kReadyBoundMs = 30000;
 
 /* The working space of one scan: its three request blocks and the reply buffer. */
 struct ScanRequests {

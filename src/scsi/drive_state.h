@@ -55,8 +55,10 @@ uint8_t testUnitReady(SendASPI32CommandFn sendCommand, uint8_t adapter, uint8_t 
 uint8_t startUnit(SendASPI32CommandFn sendCommand, uint8_t adapter, uint8_t target,
                   RequestOutcome *outcome = nullptr);
 
-/* Pause between two TEST UNIT READY of the wait. */
+/* Pause between two questions to a drive that is becoming ready, and how long it is waited for
+   in all: half a minute, what a slow CD or MO drive takes to spin up. */
 constexpr DWORD kReadyPollMs = 250;
+constexpr DWORD kReadyBoundMs = 30000;
 
 /*
  * For a drive that answered NOT READY 04h/01h: pauses, then asks TEST UNIT READY, again and

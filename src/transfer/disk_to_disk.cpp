@@ -1,10 +1,11 @@
 /*
  * Disk to disk: the first transferSectors sectors of the source onto the target, block for
- * block. The archiving options hook in at the chunk level (archive_copy.h).
+ * block. With unreadable sectors skipped the source is rescued instead (archive.h), and what it
+ * cannot give is left on the target as it was.
  */
 #include "transfers.h"
 #include "app_state.h"
-#include "archive_copy.h"
+#include "archive.h"
 #include "messages.h"
 #include "chunk_rule.h"
 #include "drive_state.h"
@@ -27,35 +28,6 @@ int acceptSectorSizePair(HWND owner, int32_t sourceSize, int32_t targetSize)
     return 0;
 }
 
-/*
- * The chunk onto the target. When source and target are one device, the sectors it could not
- * read are not written back as zeros: such a copy changes nothing, and a failing sector must be
- * left for a later try. Every other chunk is one WRITE(10).
- */
-void writeChunk(HWND owner, SendASPI32CommandFn sendCommand, const SourceReader &reader, uint8_t adapter,
-                uint8_t target, uint32_t lba, int32_t count, uint8_t *buffer)
-{
-    const uint32_t sectorSize = uint32_t(reader.sectorSize);
-    const bool sameDevice = adapter == reader.adapter && target == reader.target;
-    if (!sameDevice || sectorsWithin(reader.unreadable, lba, uint32_t(count)) == 0) {
-        requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Write, adapter, target, lba,
-                                                uint32_t(count), buffer, uint32_t(count) * sectorSize));
-        return;
-    }
-    for (uint32_t first = lba, end = lba + uint32_t(count); first < end;) {
-        if (holdsSector(reader.unreadable, first)) {
-            first++;
-            continue;
-        }
-        uint32_t last = first;
-        while (last + 1 < end && !holdsSector(reader.unreadable, last + 1))
-            last++;
-        requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Write, adapter, target, first,
-                                                last - first + 1, buffer + size_t(first - lba) * sectorSize,
-                                                (last - first + 1) * sectorSize));
-        first = last + 1;
-    }
-}
 }  // namespace
 
 void copyDiskToDisk(HWND owner)
@@ -91,22 +63,29 @@ void copyDiskToDisk(HWND owner)
     }
 
     ArchiveCopy copy;
-    startArchiveCopy(copy, TransferMode::DiskToDisk, owner, sendCommand, transferSectors, sectorSize, bufferBytes,
-                     nullptr);
+    startArchiveCopy(copy, TransferMode::DiskToDisk, owner, sendCommand, transferSectors, sectorSize, bufferBytes);
+    expectFirstRequests(sourceAdapter, sourceTarget, targetAdapter, targetTarget);
+    if (copy.rescue) {
+        CopyEnd end = rescueCopy(copy, ioBuffer, sectorsDone);
+        endFirstRequests();
+        closeProgressBox();
+        releaseIoBuffer(ioBuffer);
+        finishArchiveCopy(copy, sectorsDone, end);
+        return;
+    }
     const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
     MSG message;
-    expectFirstRequests(sourceAdapter, sourceTarget, targetAdapter, targetTarget);
     while (!appState.abortRequested && sectorsDone < transferSectors) {
         if (pumpOneMessage(message))
             continue;
-        int32_t chunkSectors = nextChunkSectors(perBuffer, sectorsDone, transferSectors);
-        chunkSectors = readSourceChunk(copy.reader, uint32_t(sectorsDone), chunkSectors, ioBuffer);
-        if (chunkSectors > 0)
-            writeChunk(owner, sendCommand, copy.reader, targetAdapter, targetTarget, uint32_t(sectorsDone),
-                       chunkSectors, ioBuffer);
+        const int32_t chunkSectors = nextChunkSectors(perBuffer, sectorsDone, transferSectors);
+        const uint32_t chunkBytes = uint32_t(chunkSectors) * uint32_t(sectorSize);
+        requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Read, sourceAdapter, sourceTarget,
+                                                uint32_t(sectorsDone), uint32_t(chunkSectors), ioBuffer, chunkBytes));
+        requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Write, targetAdapter, targetTarget,
+                                                uint32_t(sectorsDone), uint32_t(chunkSectors), ioBuffer, chunkBytes));
         showPercent(transferPercent(sectorsDone, transferSectors));
         sectorsDone += chunkSectors;
-        noteSectorsDone(copy, sectorsDone);
     }
     endFirstRequests();
 

@@ -1,22 +1,26 @@
 /*
  * Disk to file: the first transferSectors sectors of the source device into the image file,
  * raw, then zero bytes up to a multiple of 2048 bytes (none with exact-length images). The
- * archiving options hook in at the chunk level (archive_copy.h).
+ * archiving options come in at the seams of archive.h: going on from a map, the rescue in place
+ * of the chunk loop, and what follows the copy.
  */
 #include "transfers.h"
 #include "app_state.h"
-#include "archive_copy.h"
+#include "archive.h"
 #include "messages.h"
 #include "chunk_rule.h"
 #include "drive_state.h"
 #include "image_file.h"
 #include "progress_box.h"
-#include "retry_pass.h"
 #include "transfer_loop.h"
 #include <cinttypes>
 #include <cstdio>
 
 namespace {
+/* When the box cannot open after an existing image was emptied, nothing was transferred, but
+   the file was changed. */
+constexpr char kBoxFailedAfterEmptying[] =
+    "Can't open the progress window. The image file was emptied; nothing was copied into it.";
 /* The alignment's zero bytes, whatever the size of the I/O buffer. */
 constexpr uint8_t kZeroBlock[kImageAlignment] = {};
 
@@ -32,11 +36,14 @@ int roomForImage(HWND owner, int64_t neededBytes)
     return 0;
 }
 
-void writeAlignment(HWND owner, ImageSink &sink, int32_t transferSectors, int32_t sectorSize)
+/* false when the zero bytes could not all be written. */
+bool writeAlignment(HWND owner, ArchiveCopy &copy, int32_t transferSectors, int32_t sectorSize)
 {
     size_t pad = size_t(alignmentPadBytes(transferSectors, sectorSize));
-    if (writeToImage(sink, kZeroBlock, pad) != pad)
-        showMessage(owner, "Error while writing alignement. Disk Full?", "Error", MB_ICONERROR);
+    if (writeImageChunk(copy, kZeroBlock, pad) == pad)
+        return true;
+    showMessage(owner, "Error while writing alignement. Disk Full?", "Error", MB_ICONERROR);
+    return false;
 }
 }  // namespace
 
@@ -58,8 +65,7 @@ void copyDiskToFile(HWND owner)
         showMessage(owner, "Impossible to build complete path name", "ERROR", MB_ICONERROR);
         return;
     }
-    if (appState.archive.skipUnreadable && imageFileSize(appState.imagePath) != 0 &&
-        offerRetryPass(owner, sendCommand, bufferBytes) == RetryOffer::Done)
+    if (imageFileSize(appState.imagePath) != 0 && offerToGoOn(owner, sendCommand, bufferBytes) == GoOnOffer::Done)
         return;
     if (!roomForImage(owner, int64_t(transferSectors) * sectorSize))
         return;
@@ -72,6 +78,13 @@ void copyDiskToFile(HWND owner)
     uint8_t *ioBuffer = allocateIoBuffer(owner, bufferBytes);
     if (!ioBuffer)
         return;
+    ArchiveCopy copy;
+    const bool existed = imageFileSize(appState.imagePath) != 0;
+    if (!startArchiveCopy(copy, TransferMode::DiskToFile, owner, sendCommand, transferSectors, sectorSize,
+                          bufferBytes)) {
+        releaseIoBuffer(ioBuffer);
+        return;
+    }
     FILE *file = std::fopen(appState.imagePath, "wb");
     if (!file) {
         releaseIoBuffer(ioBuffer);
@@ -81,48 +94,54 @@ void copyDiskToFile(HWND owner)
     /* Each chunk goes to the file in one system write: a full disk shows at the chunk that
        meets it, and the process exit after a SCSI failure leaves nothing unwritten. */
     std::setvbuf(file, nullptr, _IONBF, 0);
+    attachImage(copy, file);
 
     std::snprintf(appState.scratchText, kScratchTextSize,
                   "Kestrova is Writing: %5.1f Mbytes \n(%d sectors, %d bytes/sector)\nto  file %s\n",
                   sizeInMegabytes(transferSectors, sectorSize), transferSectors, sectorSize,
                   appState.imagePath);
-    if (!startTransfer(owner, appState.scratchText)) {
+    if (!startTransfer(owner, appState.scratchText, existed ? kBoxFailedAfterEmptying : nullptr)) {
         releaseIoBuffer(ioBuffer);
         std::fclose(file);
         return;
     }
 
-    ArchiveCopy copy;
-    startArchiveCopy(copy, TransferMode::DiskToFile, owner, sendCommand, transferSectors, sectorSize, bufferBytes,
-                     file);
-    const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
     CopyEnd end = CopyEnd::Completed;
-    MSG message;
-    expectFirstRequests(copy.source.adapter, copy.source.target, copy.source.adapter, copy.source.target);
-    while (!appState.abortRequested && sectorsDone < transferSectors) {
-        if (pumpOneMessage(message))
-            continue;
-        int32_t chunkSectors = nextChunkSectors(perBuffer, sectorsDone, transferSectors);
-        chunkSectors = readSourceChunk(copy.reader, uint32_t(sectorsDone), chunkSectors, ioBuffer);
-        uint32_t chunkBytes = uint32_t(chunkSectors) * uint32_t(sectorSize);
-        showPercent(transferPercent(sectorsDone, transferSectors));
-        if (writeToImage(copy.sink, ioBuffer, chunkBytes) != chunkBytes) {
-            showMessage(owner, "Error while writing file. Disk Full?", "Error", MB_ICONERROR);
-            end = CopyEnd::FileError;
-            break;
+    expectFirstRequests(appState.sourceAdapter, appState.sourceDevice, appState.sourceAdapter,
+                        appState.sourceDevice);
+    if (copy.rescue) {
+        end = rescueCopy(copy, ioBuffer, sectorsDone);
+    } else {
+        const uint8_t adapter = appState.sourceAdapter, target = appState.sourceDevice;
+        const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
+        MSG message;
+        while (!appState.abortRequested && sectorsDone < transferSectors) {
+            if (pumpOneMessage(message))
+                continue;
+            const int32_t chunkSectors = nextChunkSectors(perBuffer, sectorsDone, transferSectors);
+            const uint32_t chunkBytes = uint32_t(chunkSectors) * uint32_t(sectorSize);
+            requireCompleted(owner, executeTransfer(sendCommand, TransferDirection::Read, adapter, target,
+                                                    uint32_t(sectorsDone), uint32_t(chunkSectors), ioBuffer,
+                                                    chunkBytes));
+            showPercent(transferPercent(sectorsDone, transferSectors));
+            if (writeImageChunk(copy, ioBuffer, chunkBytes) != chunkBytes) {
+                showMessage(owner, "Error while writing file. Disk Full?", "Error", MB_ICONERROR);
+                end = CopyEnd::FileError;
+                break;
+            }
+            sectorsDone += chunkSectors;
         }
-        sectorsDone += chunkSectors;
-        noteSectorsDone(copy, sectorsDone);
+        if (end == CopyEnd::Completed && sectorsDone < transferSectors)
+            end = CopyEnd::Aborted;
     }
     endFirstRequests();
-    if (end == CopyEnd::Completed && sectorsDone < transferSectors)
-        end = CopyEnd::Aborted;
 
-    noteEndOfData(copy.sink);
-    if (!appState.archive.exactLength)
-        writeAlignment(owner, copy.sink, transferSectors, sectorSize);
+    endImageData(copy);
+    if (copy.padded && !writeAlignment(owner, copy, transferSectors, sectorSize) && end == CopyEnd::Completed)
+        end = CopyEnd::FileError;
     closeProgressBox();
     releaseIoBuffer(ioBuffer);
-    std::fclose(file);
+    if (std::fclose(file) != 0 && end == CopyEnd::Completed)
+        end = CopyEnd::FileError;
     finishArchiveCopy(copy, sectorsDone, end);
 }

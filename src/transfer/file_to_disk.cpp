@@ -1,11 +1,12 @@
 /*
  * File to disk: the image file onto the target device from sector 0, after the questions about
  * a file shorter or longer than the transfer. The file is read in order and never repositioned.
- * With verify on, the target is read back afterwards (archive_copy.h).
+ * With verify on, the target is read back afterwards; with exact-length images an image that
+ * ends inside a sector of the target fills its last sector up with zeros (archive.h).
  */
 #include "transfers.h"
 #include "app_state.h"
-#include "archive_copy.h"
+#include "archive.h"
 #include "messages.h"
 #include "chunk_rule.h"
 #include "drive_state.h"
@@ -23,7 +24,7 @@ int acceptFileLength(HWND owner, int32_t sectorSize)
         if (showMessage(owner, "File is shorter than device. Write will be truncated to file size", "WARNING",
                         MB_OKCANCEL | MB_ICONINFORMATION) == IDCANCEL)
             return 0;
-        appState.transferSectors = int32_t(fileLength / sectorSize);
+        appState.transferSectors = sectorsInImage(fileLength, sectorSize);
     }
     fileLength = imageFileSize(appState.imagePath);
     if (fileLength > int64_t(sectorSize) * appState.transferSectors) {
@@ -79,8 +80,7 @@ void copyFileToDisk(HWND owner)
     }
 
     ArchiveCopy copy;
-    startArchiveCopy(copy, TransferMode::FileToDisk, owner, sendCommand, transferSectors, sectorSize, bufferBytes,
-                     nullptr);
+    startArchiveCopy(copy, TransferMode::FileToDisk, owner, sendCommand, transferSectors, sectorSize, bufferBytes);
     const uint8_t adapter = appState.targetAdapter, target = appState.targetDevice;
     const int32_t perBuffer = sectorsPerBuffer(bufferBytes, sectorSize);
     CopyEnd end = CopyEnd::Completed;
@@ -91,7 +91,8 @@ void copyFileToDisk(HWND owner)
             continue;
         int32_t chunkSectors = nextChunkSectors(perBuffer, sectorsDone, transferSectors);
         uint32_t chunkBytes = uint32_t(chunkSectors) * uint32_t(sectorSize);
-        if (std::fread(ioBuffer, 1, chunkBytes, file) != chunkBytes) {
+        const size_t got = std::fread(ioBuffer, 1, chunkBytes, file);
+        if (got != chunkBytes && !fillLastSector(ioBuffer, got, chunkBytes, sectorSize)) {
             showMessage(owner, "Error while reading file. End of File?", "Error", MB_ICONERROR);
             end = CopyEnd::FileError;
             break;

@@ -67,11 +67,12 @@ SendASPI32CommandFn lookupCommandEntry(HWND owner)
     return sendCommand;
 }
 
-int startTransfer(HWND owner, const char *description)
+int startTransfer(HWND owner, const char *description, const char *failureText)
 {
     if (openProgressBox(description))
         return 1;
-    showMessage(owner, "Can't open the progress window. Nothing was transferred.", "ERROR", MB_ICONERROR);
+    showMessage(owner, failureText ? failureText : "Can't open the progress window. Nothing was transferred.", "ERROR",
+                MB_ICONERROR);
     return 0;
 }
 

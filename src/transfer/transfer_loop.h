@@ -34,10 +34,11 @@ void releaseIoBuffer(uint8_t *buffer);
  */
 SendASPI32CommandFn lookupCommandEntry(HWND owner);
 
-/* Opens the progress box with description. 0 after an error message when it cannot be created:
-   the transfer must not start. A transfer that starts names the devices it will use
+/* Opens the progress box with description. 0 after an error message (failureText, when given,
+   instead of the one that says nothing was transferred) when it cannot be created: the
+   transfer must not start. A transfer that starts names the devices it will use
    (expectFirstRequests, drive_state.h) and ends with endFirstRequests. */
-int startTransfer(HWND owner, const char *description);
+int startTransfer(HWND owner, const char *description, const char *failureText = nullptr);
 
 /*
  * Handles one waiting message of any window of the thread, the progress box's keys first.

@@ -22,7 +22,7 @@ ignored=(
 
 literals() {
   # Messages, formats and questions of the program's code.
-  grep -h -v '^ *#\|static_assert' "$root"/src/{transfer,scsi,settings,shell,contents}/*.cpp |
+  grep -h -v '^ *#\|static_assert' "$root"/src/{transfer,archive,scsi,settings,shell,contents}/*.cpp |
     grep -o '"\([^"\\]\|\\.\)*"' | sed 's/^"//; s/"$//' | grep ' ' | grep '[A-Za-z]'
   # Texts that both languages share.
   sed -n 's/^#define [A-Z_0-9]* *"\(.*\)" *$/\1/p' "$root"/src/resources/*.rc

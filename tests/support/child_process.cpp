@@ -10,8 +10,11 @@ ChildRun runTestsInChild(const std::string &filter, DWORD timeoutMs, const std::
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
+    /* The child runs a test that may end its process on purpose (see test_main.cpp). */
+    SetEnvironmentVariableA(kChildRunVariable, "1");
     run.started = CreateProcessA(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                                  folder.empty() ? nullptr : folder.c_str(), &startup, &child) != FALSE;
+    SetEnvironmentVariableA(kChildRunVariable, nullptr);
     if (!run.started)
         return run;
     run.finished = WaitForSingleObject(child.hProcess, timeoutMs) == WAIT_OBJECT_0;

@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <string>
 
+/* Set in a child's environment: its tests may end the process. */
+constexpr char kChildRunVariable[] = "KESTROVA_TEST_CHILD";
+
 struct ChildRun {
     bool started = false;
     bool finished = false;   /* ended within the time given; else it was ended with status 99 */

@@ -164,7 +164,7 @@ TargetResult readWrite(ScsiTarget &t, const TargetCommand &c, bool write)
     const Fault *fault = faultFor(t, write, lba, count);
     if (fault && fault->effect == FaultEffect::Fail) {
         if (fault->status == 0x04)
-            return checkCondition(fault->senseKey, fault->asc ? fault->asc : failedAsc);
+            return checkCondition(fault->senseKey, fault->asc ? fault->asc : failedAsc, fault->ascq);
         TargetResult r;
         r.faultStatus = fault->status;
         return r;

@@ -40,6 +40,7 @@ struct Fault {
     uint8_t status = 0x04;        /* 04: SS_ERR with sense; any other is reported by the carrier as is */
     uint8_t senseKey = kSenseMediumError;
     uint8_t asc = 0;              /* 0: the read or write error code of the command */
+    uint8_t ascq = 0;
     FaultEffect effect = FaultEffect::Fail;
     uint32_t times = 0;           /* 0: every time */
     volatile LONG seen = 0;       /* matching requests so far (after-N faults) */
@@ -50,6 +51,7 @@ struct Fault {
     {
         onRead = o.onRead; onWrite = o.onWrite; byRange = o.byRange; first = o.first;
         last = o.last; after = o.after; status = o.status; senseKey = o.senseKey; asc = o.asc;
+        ascq = o.ascq;
         effect = o.effect; times = o.times; seen = 0; hits = 0;
         return *this;
     }

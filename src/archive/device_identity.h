@@ -1,6 +1,7 @@
 /*
  * What a map and a report say about the device a copy read: where it sits on the bus, what it
- * answered to INQUIRY and its geometry, from the device table of the last scan.
+ * answered to INQUIRY and its geometry. The values only: how they are asked for is in
+ * archive.h (device_identity.cpp).
  */
 #ifndef KESTROVA_DEVICE_IDENTITY_H
 #define KESTROVA_DEVICE_IDENTITY_H
@@ -18,8 +19,8 @@ struct DeviceIdentity {
     int32_t sectorCount;
 };
 
-/* The device at adapter and target in the device table. */
-DeviceIdentity identifyDevice(int adapter, int target);
+/* Whether two identities name the same device: place, INQUIRY texts and geometry. */
+bool sameDevice(const DeviceIdentity &a, const DeviceIdentity &b);
 
 /* Vendor, product or revision, without the blanks that pad them; size at least 17. */
 void inquiryField(const DeviceIdentity &device, int field, char *text, size_t size);

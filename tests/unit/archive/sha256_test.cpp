@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <string>
-#include "sha256.h"
+#include <windows.h>
+#include <cstdio>
+#include "archive.h"
 
 namespace {
 
@@ -58,6 +60,44 @@ TEST(Sha256, DigestMidwayLetsHashingGoOn)
     sha256Digest(hash);
     sha256Add(hash, "ijkljklmklmnlmnomnopnopq", 24);
     EXPECT_EQ(textOf(hash), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+/* The padding carries the length in bits in 64 bits: 512 MiB are 2^32 bits, the first length
+   that a 32-bit count would lose. Fed 1 MiB at a time, as a copy feeds its chunks. */
+TEST(Sha256, HalfAGibibyteOfZeros)
+{
+    const std::string zeros(1 << 20, '\0');
+    Sha256 hash;
+    sha256Start(hash);
+    for (int i = 0; i < 512; i++)
+        sha256Add(hash, zeros.data(), zeros.size());
+    EXPECT_EQ(textOf(hash), "9acca8e8c22201155389f65abbf6bc9723edc7384ead80503839f49dcc56d767");
+}
+
+/* The report's digests of an image read back from its file: none when the reads fail, never the
+   digest of the part that could be read. */
+TEST(Sha256, DigestsOfAnImageFile)
+{
+    char folder[MAX_PATH], path[MAX_PATH];
+    GetTempPathA(sizeof folder, folder);
+    GetTempFileNameA(folder, "dig", 0, path);
+    FILE *file = std::fopen(path, "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("abc", file);
+    std::fclose(file);
+    char data[kSha256TextSize], whole[kSha256TextSize];
+    int64_t length = 0;
+    file = std::fopen(path, "ab");   /* open, but not for reading */
+    EXPECT_FALSE(hashImageFile(file, 2, data, whole, length));
+    EXPECT_STREQ(whole, "");
+    std::fclose(file);
+    file = std::fopen(path, "rb");
+    EXPECT_TRUE(hashImageFile(file, 2, data, whole, length));
+    std::fclose(file);
+    DeleteFileA(path);
+    EXPECT_STREQ(data, "fb8e20fc2e4c3f248c60c39bd652f3c1347298bb977b8b4d5903b85055620603");   /* "ab" */
+    EXPECT_STREQ(whole, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");  /* "abc" */
+    EXPECT_EQ(length, 3);
 }
 
 }  // namespace
