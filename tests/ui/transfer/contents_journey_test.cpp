@@ -196,7 +196,7 @@ TEST_F(Contents, WithTheOptionOnARestoreNamesWhatItWouldOverwrite)
     const std::string tooBig = "The source holds an Akai S3000 disk that needs 1024 sectors (0.5 MB); the target has "
                                "only 800 sectors (0.4 MB). The copy would cut it short. Copy anyway?";
     const Step steps[] = {
-        /* File -> Disk: the spec's length question first, then the two of the option. */
+        /* File -> Disk: the file-length question first, then the two of the option. */
         {TransferMode::FileToDisk, kTargetSectors, {IDOK, IDYES, IDNO}, {"File is bigger than device.", overwrite, tooBig}, false},
         {TransferMode::FileToDisk, kTargetSectors, {IDOK, IDNO}, {"File is bigger than device.", overwrite}, false},
         /* Disk -> Disk from the ZIP disk: its 184000 sectors of Akai do not fit either. */
