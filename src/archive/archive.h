@@ -35,8 +35,10 @@ struct DeviceAddress {
 /* device_identity.cpp */
 /* The device at adapter and target in the device table (what the last scan saw). */
 DeviceIdentity identifyDevice(int adapter, int target);
-/* The device as it answers now: INQUIRY and READ CAPACITY. false when either fails, with the
-   failing request's outcome (a unit attention says the medium was changed). */
+/* The device as it answers now: INQUIRY and READ CAPACITY, the latter sent again after a reset
+   or changed parameters. false when either fails, identity untouched, with the failing
+   request's outcome (UNIT ATTENTION 28h: the medium was changed, and the drive will not say so
+   again). */
 bool identifyDeviceNow(SendASPI32CommandFn sendCommand, DeviceAddress device, DeviceIdentity &identity,
                        RequestOutcome &failure);
 

@@ -165,8 +165,12 @@ int startArchiveCopy(ArchiveCopy &copy, TransferMode mode, HWND owner, SendASPI3
     /* What the map and the report name: the device as it answers now, or as the scan saw it. */
     copy.device = identifyDevice(copy.source.adapter, copy.source.target);
     RequestOutcome failure;
-    if (copy.rescue || hashing)
-        identifyDeviceNow(sendCommand, copy.source, copy.device, failure);
+    if ((copy.rescue || hashing) && !identifyDeviceNow(sendCommand, copy.source, copy.device, failure) &&
+        mediumChanged(failure)) {
+        /* The drive told of another cartridge once, to this question: the copy's first read would
+           have heard it and ended the program, before any file or target was touched. */
+        reportScsiFailure(owner, SS_ERR);
+    }
     Rescue &r = copy.run;
     startRescue(r, owner, sendCommand, copy.source, sectorSize, nullptr, bufferBytes);
     startMap(r.map, copy.device, transferSectors);

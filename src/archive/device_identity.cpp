@@ -2,6 +2,7 @@
 #include "archive.h"
 
 #include <cstring>
+#include "drive_state.h"
 #include "scan_entries.h"
 
 namespace {
@@ -64,20 +65,31 @@ bool identifyDeviceNow(SendASPI32CommandFn sendCommand, DeviceAddress address, D
         return false;
     DeviceRecord record = {};
     writeInquiryLabel(record, address.target, reply);
-    identity = DeviceIdentity();
-    identity.adapter = address.adapter;
-    identity.target = address.target;
-    takeInquiryText(record, identity);
-    identity.deviceType = reply[0] & 0x1F;
-    identity.removable = (reply[1] & 0x80) ? 1 : 0;
+    DeviceIdentity now = DeviceIdentity();
+    now.adapter = address.adapter;
+    now.target = address.target;
+    takeInquiryText(record, now);
+    now.deviceType = reply[0] & 0x1F;
+    now.removable = (reply[1] & 0x80) ? 1 : 0;
 
+    /* INQUIRY never meets a unit attention: READ CAPACITY does. After a reset (29h) or changed
+       parameters (2Ah) the medium is the one the scan saw, and being reported the condition is
+       gone: ask again. A medium change (28h) is the caller's to act on. */
+    constexpr int kAttentionTries = 4;
     uint8_t capacity[kReadCapacityReplyLength] = {};
-    if (ask(sendCommand, address, kReadCapacityCdb, sizeof kReadCapacityCdb, capacity, sizeof capacity, failure) !=
-        SS_COMP)
+    uint8_t status = SS_ERR;
+    for (int tries = 0; tries < kAttentionTries; tries++) {
+        status = ask(sendCommand, address, kReadCapacityCdb, sizeof kReadCapacityCdb, capacity, sizeof capacity,
+                     failure);
+        if (status != SS_ERR || !attentionKeepsMedium(classifyDriveCondition(failure)))
+            break;
+    }
+    if (status != SS_COMP)
         return false;
     setCapacity(record, capacity);
-    identity.sectorSize = record.sectorSize;
-    identity.sectorCount = record.sectorCount;
+    now.sectorSize = record.sectorSize;
+    now.sectorCount = record.sectorCount;
+    identity = now;   /* only a whole answer replaces what the caller had */
     return true;
 }
 

@@ -246,7 +246,11 @@ TEST_F(RealDrives, ChildBacksUpTheDisk)
         GTEST_SKIP() << "run as a child of the backup journeys";
     MessageBoxWatch boxes;
     boxes.onBox([&](const CapturedBox &box) { writeFile(path("seen.txt"), box.text); });
-    startOn(std::string("[device 0:0]\nproduct = DISK\nimage = disk.img\n") + fault + "\n");
+    const std::string drive = "[device 0:0]\nproduct = DISK\nreport_medium_change = yes\n";
+    startOn(drive + "image = disk.img\n" + fault + "\n");
+    if (const char *swapTo = std::getenv("KESTROVA_DRIVES_SWAP_TO"))
+        changeBus(drive + "image = " + swapTo + "\n");
+    appState.archive.skipUnreadable = std::getenv("KESTROVA_DRIVES_RESCUE") != nullptr;
     appState.bufferBlocks = 2;
     click(IDC_MAIN_SELECT_ALL);
     std::snprintf(appState.imagePath, kPathBufferSize, "%s", path("backup.img").c_str());
@@ -257,15 +261,21 @@ TEST_F(RealDrives, ChildBacksUpTheDisk)
 TEST_F(RealDrives, AResetMetByTheFirstReadIsAskedAgainAMediumChangeEndsTheBackup)
 {
     const std::string disk = diskBytes(20, 4);
+    writeFile(path("other.img"), diskBytes(20, 5));
     struct Case {
         const char *what, *fault;
+        bool rescue, swapped;
         bool completes;
         size_t kept;   /* bytes of the image when the backup stops */
     };
     const Case cases[] = {
-        {"a reset before the first read", "fault = read after 0 sense 6/29 times 1", true, 20 * 512},
-        {"a cartridge swapped before the first read", "fault = read after 0 sense 6/28 times 1", false, 0},
-        {"a cartridge swapped in the middle", "fault = read after 3 sense 6/28 times 1", false, 3 * 2 * 512},
+        {"a reset before the first read", "fault = read after 0 sense 6/29 times 1", false, false, true, 20 * 512},
+        {"a cartridge swapped before the first read", "fault = read after 0 sense 6/28 times 1", false, false, false,
+         0},
+        {"a cartridge swapped in the middle", "fault = read after 3 sense 6/28 times 1", false, false, false,
+         3 * 2 * 512},
+        /* The rescue asks the drive who it is before reading: that question hears the swap. */
+        {"a cartridge swapped before a rescue", "unit_attention = none", true, true, false, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -274,9 +284,12 @@ TEST_F(RealDrives, AResetMetByTheFirstReadIsAskedAgainAMediumChangeEndsTheBackup
         writeFile(path("seen.txt"), "");
         SetEnvironmentVariableA("KESTROVA_DRIVES_FAULT", c.fault);
         SetEnvironmentVariableA("KESTROVA_DRIVES_FOLDER", folder.c_str());
+        SetEnvironmentVariableA("KESTROVA_DRIVES_RESCUE", c.rescue ? "yes" : nullptr);
+        SetEnvironmentVariableA("KESTROVA_DRIVES_SWAP_TO", c.swapped ? "other.img" : nullptr);
         ChildRun child = runTestsInChild("RealDrives.ChildBacksUpTheDisk");
-        SetEnvironmentVariableA("KESTROVA_DRIVES_FAULT", nullptr);
-        SetEnvironmentVariableA("KESTROVA_DRIVES_FOLDER", nullptr);
+        for (const char *name : {"KESTROVA_DRIVES_FAULT", "KESTROVA_DRIVES_FOLDER", "KESTROVA_DRIVES_RESCUE",
+                                 "KESTROVA_DRIVES_SWAP_TO"})
+            SetEnvironmentVariableA(name, nullptr);
         ASSERT_TRUE(child.started);
         EXPECT_TRUE(child.finished);
         EXPECT_EQ(child.exitCode, 0u);
