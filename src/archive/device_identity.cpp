@@ -75,7 +75,6 @@ bool identifyDeviceNow(SendASPI32CommandFn sendCommand, DeviceAddress address, D
     /* INQUIRY never meets a unit attention: READ CAPACITY does. After a reset (29h) or changed
        parameters (2Ah) the medium is the one the scan saw, and being reported the condition is
        gone: ask again. A medium change (28h) is the caller's to act on. */
-    constexpr int kAttentionTries = 4;
     uint8_t capacity[kReadCapacityReplyLength] = {};
     uint8_t status = SS_ERR;
     for (int tries = 0; tries < kAttentionTries; tries++) {

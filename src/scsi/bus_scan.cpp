@@ -13,9 +13,6 @@
 namespace {
 
 constexpr int kTargetsWhenUnreported = 8;
-/* READ CAPACITY after a unit attention: each report clears one condition, and a drive rarely
-   holds more than two (a reset, then a cartridge). */
-constexpr int kAttentionTries = 4;
 
 /* The working space of one scan: its three request blocks and the reply buffer. */
 struct ScanRequests {

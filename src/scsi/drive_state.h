@@ -55,6 +55,10 @@ uint8_t testUnitReady(SendASPI32CommandFn sendCommand, uint8_t adapter, uint8_t 
 uint8_t startUnit(SendASPI32CommandFn sendCommand, uint8_t adapter, uint8_t target,
                   RequestOutcome *outcome = nullptr);
 
+/* How often a question is asked again after unit attentions: each report clears one condition,
+   and a drive rarely holds more than two (a reset, then a cartridge). */
+constexpr int kAttentionTries = 4;
+
 /* Pause between two questions to a drive that is becoming ready, and how long it is waited for
    in all: half a minute, what a slow CD or MO drive takes to spin up. */
 constexpr DWORD kReadyPollMs = 250;
